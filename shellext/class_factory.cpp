@@ -1,0 +1,43 @@
+#include "class_factory.h"
+
+#include <new>
+
+#include "context_menu.h"
+#include "module.h"
+
+CClassFactory::CClassFactory() noexcept : m_cRef(1) { ++g_cDllObjects; }
+
+STDMETHODIMP CClassFactory::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
+    *ppv = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CClassFactory::AddRef() { return ++m_cRef; }
+
+STDMETHODIMP_(ULONG) CClassFactory::Release() {
+    ULONG cRef = --m_cRef;
+    if (cRef == 0) {
+        --g_cDllObjects;
+        delete this;
+    }
+    return cRef;
+}
+
+STDMETHODIMP CClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
+    ModuleStateGuard state;
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
+    auto* handler = new (std::nothrow) CContextMenu();
+    if (!handler) return E_OUTOFMEMORY;
+    HRESULT hr = handler->QueryInterface(riid, ppv);
+    handler->Release();
+    return hr;
+}
+
+// The DLL's lifetime follows the object count alone.
+STDMETHODIMP CClassFactory::LockServer(BOOL) { return E_NOTIMPL; }

@@ -1,0 +1,40 @@
+// CContextMenu's identity, lifetime and construction.
+#include "context_menu.h"
+
+#include "module.h"
+#include "res/resource.h"
+
+CContextMenu::CContextMenu() noexcept {
+    ++g_cDllObjects;
+    // The 13x13 picture fits the smaller check-mark column of Windows XP.
+    const UINT bitmap = m_util.IsVistaOrLater() ? IDB_MENU_16 : IDB_MENU_13;
+    m_menuBitmap.reset(LoadBitmapW(ModuleInstance(), MAKEINTRESOURCEW(bitmap)));
+    m_zipName = L"NULL";  // fits the string's inline buffer: cannot throw
+}
+
+CContextMenu::~CContextMenu() {
+    --g_cDllObjects;
+    if (m_pDataObject) m_pDataObject->Release();
+}
+
+STDMETHODIMP CContextMenu::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IContextMenu)) {
+        *ppv = static_cast<IContextMenu*>(this);
+    } else if (IsEqualIID(riid, IID_IShellExtInit)) {
+        *ppv = static_cast<IShellExtInit*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CContextMenu::AddRef() { return ++m_cRef; }
+
+STDMETHODIMP_(ULONG) CContextMenu::Release() {
+    ULONG cRef = --m_cRef;
+    if (cRef == 0) delete this;
+    return cRef;
+}

@@ -1,0 +1,54 @@
+// CContextMenu: the context-menu handler that Explorer talks to.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "shell_util.h"
+#include "win32.h"
+
+// One inserted menu item.
+struct MenuItemInfo {
+    std::wstring strCaption;  // the text exactly as inserted
+    int nCommand;             // command index in the verb table
+    int nCmdId;               // menu identifier: idCmdFirst + place in the group
+};
+
+class CContextMenu final : public IContextMenu, public IShellExtInit {
+public:
+    CContextMenu() noexcept;
+
+    // IUnknown, shared by both faces; the IContextMenu face is the identity.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IContextMenu
+    STDMETHODIMP QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                                  UINT uFlags) override;
+    STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* pici) override;
+    STDMETHODIMP GetCommandString(UINT_PTR idCmd, UINT uType, UINT* pReserved, CHAR* pszName,
+                                  UINT cchMax) override;
+
+    // IShellExtInit
+    STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pdtobj, HKEY hkeyProgID) override;
+
+private:
+    ~CContextMenu();
+
+    IDataObject* m_pDataObject = nullptr;  // one counted reference
+    ULONG m_cRef = 1;
+    BOOL m_bSelectionValid = FALSE;
+    UniqueBitmap m_menuBitmap;
+    BOOL m_bIsArchive = FALSE;
+    std::wstring m_currentFile;
+    std::wstring m_directory;
+    std::wstring m_zipName;
+    std::vector<std::wstring> m_selectedFiles;
+    std::vector<MenuItemInfo> m_menuItems;
+    UINT m_nCommands = 0;
+    CShellUtil m_util;
+};

@@ -1,0 +1,63 @@
+// DllMain, the two exports and the module's activation context.
+#include "module.h"
+
+#include <commctrl.h>
+
+#include "class_factory.h"
+
+const CLSID CLSID_QuillShellContextMenu = {
+    0x7D3B2E91, 0x4C6A, 0x4F1E, {0x9A, 0x27, 0x5B, 0x8C, 0x0D, 0x4E, 0x6F, 0x13}};
+
+std::atomic<LONG> g_cDllObjects{0};
+
+namespace {
+
+HINSTANCE g_hInstance = nullptr;
+INIT_ONCE g_moduleInit = INIT_ONCE_STATIC_INIT;
+UniqueActCtx g_actCtx;
+
+// Runs once, on the first guarded call, never under the loader lock.
+BOOL CALLBACK PrepareModule(PINIT_ONCE, PVOID, PVOID*) {
+    InitCommonControls();
+    ACTCTXW ctx{};
+    ctx.cbSize = sizeof(ctx);
+    ctx.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    ctx.hModule = g_hInstance;
+    ctx.lpResourceName = MAKEINTRESOURCEW(2);
+    g_actCtx.reset(CreateActCtxW(&ctx));  // INVALID_HANDLE_VALUE: run without one
+    return TRUE;
+}
+
+}  // namespace
+
+HINSTANCE ModuleInstance() noexcept { return g_hInstance; }
+
+HANDLE PreparedActCtx() noexcept {
+    InitOnceExecuteOnce(&g_moduleInit, PrepareModule, nullptr, nullptr);
+    return g_actCtx.get();
+}
+
+// Bookkeeping only: anything that loads libraries or creates objects waits
+// for the first guarded call.
+BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_hInstance = hInstance;
+        g_cDllObjects = 0;
+        DisableThreadLibraryCalls(hInstance);
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+    ModuleStateGuard state;
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualCLSID(rclsid, CLSID_QuillShellContextMenu)) return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new (std::nothrow) CClassFactory();
+    if (!factory) return E_OUTOFMEMORY;
+    HRESULT hr = factory->QueryInterface(riid, ppv);
+    factory->Release();
+    return hr;
+}
+
+STDAPI DllCanUnloadNow() { return g_cDllObjects.load() == 0 ? S_OK : S_FALSE; }

@@ -1,0 +1,46 @@
+// The module: its instance handle, live-object count and the guard that every
+// call doing work on behalf of the shell runs under.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <new>
+
+#include "win32.h"
+
+// {7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}
+extern const CLSID CLSID_QuillShellContextMenu;
+
+// Every live class factory and handler. Explorer runs each window in its own
+// apartment, so several threads change this count at once: it must be atomic.
+extern std::atomic<LONG> g_cDllObjects;
+
+// The DLL's own instance; every resource (bitmaps, strings) is read from here.
+HINSTANCE ModuleInstance() noexcept;
+
+// Opens the module's state for one call: makes sure the module is prepared
+// (common controls, the activation context from manifest resource 2) and keeps
+// that context active until the guard goes out of scope.
+HANDLE PreparedActCtx() noexcept;
+
+class ModuleStateGuard {
+public:
+    ModuleStateGuard() noexcept : m_activation(PreparedActCtx()) {}
+
+private:
+    ActCtxActivation m_activation;
+};
+
+// No exception may leave a COM method: out of memory becomes E_OUTOFMEMORY,
+// anything else E_UNEXPECTED.
+template <typename F>
+HRESULT ComBoundary(F&& f) noexcept {
+    try {
+        return f();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}

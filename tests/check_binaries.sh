@@ -1,0 +1,22 @@
+#!/bin/sh
+# The DLL exports exactly DllCanUnloadNow @1 and DllGetClassObject @2 under the
+# name quillshell.dll, and neither binary imports anything but system DLLs.
+# usage: check_binaries.sh OBJDUMP quillshell.dll quillshell64reg.exe
+objdump=$1 dll=$2 exe=$3
+fail=0
+system='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|comctl32|msvcrt|version)\.dll$'
+for bin in "$dll" "$exe"; do
+  for name in $("$objdump" -p "$bin" | sed -n 's/^\s*DLL Name: //p'); do
+    if ! echo "$name" | tr 'A-Z' 'a-z' | grep -Eq "$system"; then
+      echo "FAIL: $(basename "$bin") imports $name"; fail=1
+    fi
+  done
+done
+exports=$("$objdump" -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[\s*\([0-9]*\)\] \(.*\)$/\1 \2/p' | tr '\n' ';')
+# binutils lists ordinal minus base beside each name.
+[ "$exports" = "0 DllCanUnloadNow;1 DllGetClassObject;" ] || { echo "FAIL: exports are '$exports'"; fail=1; }
+"$objdump" -p "$dll" | grep -q 'Ordinal Base 1$' || { echo "FAIL: ordinal base"; fail=1; }
+"$objdump" -p "$dll" | grep -Eq '^\s*Export Address Table\s+0+2$' || { echo "FAIL: more than two exports"; fail=1; }
+"$objdump" -p "$dll" | grep -Eq '^Name\s+[0-9a-f]+ quillshell\.dll$' || { echo "FAIL: export directory name"; fail=1; }
+[ $fail = 0 ] && echo "binaries OK: $(wc -c <"$dll") bytes DLL, system imports only"
+exit $fail

@@ -1,0 +1,164 @@
+// The COM server: class objects, handler identity and the DLL's lifetime.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <thread>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+class ModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(dll.module, nullptr) << "quillshell.dll did not load";
+        ASSERT_EQ(dll.canUnloadNow(), S_OK) << "a previous test leaked an object";
+    }
+    void TearDown() override { EXPECT_EQ(dll.canUnloadNow(), S_OK) << "objects still alive"; }
+
+    IClassFactory* Factory() {
+        IClassFactory* factory = nullptr;
+        EXPECT_EQ(dll.getClassObject(kHandlerClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+        return factory;
+    }
+
+    const Dll& dll = LoadDll();
+};
+
+TEST_F(ModuleTest, ClassObjectForOurClassKeepsTheDllLoadedUntilReleased) {
+    for (REFIID iid : {IID_IClassFactory, IID_IUnknown}) {
+        IUnknown* factory = nullptr;
+        ASSERT_EQ(dll.getClassObject(kHandlerClsid, iid, reinterpret_cast<void**>(&factory)), S_OK);
+        ASSERT_NE(factory, nullptr);
+        EXPECT_EQ(dll.canUnloadNow(), S_FALSE);
+        EXPECT_EQ(factory->Release(), 0u);  // the caller held the only reference
+        EXPECT_EQ(dll.canUnloadNow(), S_OK);
+    }
+}
+
+TEST_F(ModuleTest, ClassObjectRefusals) {
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(dll.getClassObject(kHandlerClsid, IID_IContextMenu, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+
+    CLSID other = kHandlerClsid;
+    other.Data4[7] ^= 1;  // differs in the last byte only
+    out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(dll.getClassObject(other, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST_F(ModuleTest, EachCallGivesAFreshFactory) {
+    IClassFactory* a = Factory();
+    IClassFactory* b = Factory();
+    EXPECT_NE(a, b);
+    a->Release();
+    EXPECT_EQ(dll.canUnloadNow(), S_FALSE);
+    b->Release();
+}
+
+TEST_F(ModuleTest, FactoryInterfacesAndLockServer) {
+    IClassFactory* factory = Factory();
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->QueryInterface(IID_IContextMenu, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    IUnknown* unknown = nullptr;
+    ASSERT_EQ(factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+    EXPECT_EQ(static_cast<void*>(unknown), static_cast<void*>(factory));
+    EXPECT_EQ(unknown->Release(), 1u);
+    EXPECT_EQ(factory->LockServer(TRUE), E_NOTIMPL);
+    EXPECT_EQ(factory->LockServer(FALSE), E_NOTIMPL);
+    EXPECT_EQ(factory->Release(), 0u);  // LockServer kept nothing alive
+}
+
+TEST_F(ModuleTest, AggregationIsRefusedWhateverTheInterface) {
+    IClassFactory* factory = Factory();
+    void* outer[1] = {};  // never called: only its address matters
+    for (REFIID iid : {IID_IUnknown, IID_IContextMenu, IID_IShellExtInit}) {
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(&outer), iid, &out), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(out, nullptr);
+    }
+    factory->Release();
+}
+
+TEST_F(ModuleTest, HandlerFacesShareOneCountAndOneIdentity) {
+    IClassFactory* factory = Factory();
+    IShellExtInit* init = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)), S_OK);
+    factory->Release();
+    EXPECT_EQ(dll.canUnloadNow(), S_FALSE);  // the handler alone keeps the DLL
+
+    IContextMenu* menu = nullptr;
+    ASSERT_EQ(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
+    // The IShellExtInit face sits one table pointer after the IContextMenu face.
+    EXPECT_EQ(reinterpret_cast<char*>(init), reinterpret_cast<char*>(menu) + sizeof(void*));
+
+    IUnknown* fromInit = nullptr;
+    IUnknown* fromMenu = nullptr;
+    ASSERT_EQ(init->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromInit)), S_OK);
+    ASSERT_EQ(menu->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromMenu)), S_OK);
+    EXPECT_EQ(fromInit, fromMenu);
+    EXPECT_EQ(static_cast<void*>(fromInit), static_cast<void*>(menu));
+
+    // 1 from CreateInstance, +1 menu, +2 unknowns: one count through every face.
+    EXPECT_EQ(init->AddRef(), 5u);
+    EXPECT_EQ(menu->Release(), 4u);
+    EXPECT_EQ(fromInit->Release(), 3u);
+    EXPECT_EQ(fromMenu->Release(), 2u);
+    EXPECT_EQ(menu->Release(), 1u);
+    EXPECT_EQ(dll.canUnloadNow(), S_FALSE);
+    EXPECT_EQ(init->Release(), 0u);
+}
+
+TEST_F(ModuleTest, HandlerRefusesOtherInterfaces) {
+    IClassFactory* factory = Factory();
+    IContextMenu* menu = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDataObject, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    factory->Release();
+    for (REFIID iid : {IID_IDataObject, IID_IClassFactory, IID_IContextMenu2}) {
+        out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(menu->QueryInterface(iid, &out), E_NOINTERFACE);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(menu->Release(), 0u);  // never initialised: destroys cleanly
+}
+
+// Every Explorer window is its own apartment: many threads create and free
+// handlers at once, and the DLL must still know when it is unused.
+TEST_F(ModuleTest, ConcurrentApartmentsKeepTheObjectCountExact) {
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 3000;
+    std::vector<std::thread> threads;
+    std::vector<int> failures(kThreads, 0);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            for (int i = 0; i < kRounds; ++i) {
+                IClassFactory* factory = nullptr;
+                if (dll.getClassObject(kHandlerClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)) != S_OK) {
+                    ++failures[t];
+                    continue;
+                }
+                IContextMenu* a = nullptr;
+                IShellExtInit* b = nullptr;
+                if (factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&a)) != S_OK ||
+                    factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&b)) != S_OK)
+                    ++failures[t];
+                factory->Release();
+                if (a) a->Release();
+                if (b) b->Release();
+            }
+            CoUninitialize();
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
+    EXPECT_EQ(dll.canUnloadNow(), S_OK);
+}
+
+}  // namespace

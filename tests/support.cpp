@@ -1,0 +1,113 @@
+#include "support.h"
+
+#include <cstdio>
+#include <vector>
+
+const CLSID kHandlerClsid = {0x7D3B2E91, 0x4C6A, 0x4F1E, {0x9A, 0x27, 0x5B, 0x8C, 0x0D, 0x4E, 0x6F, 0x13}};
+
+std::wstring BinDir() {
+    wchar_t path[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    std::wstring s(path, n);
+    return s.substr(0, s.find_last_of(L'\\'));
+}
+
+std::wstring DllPath() { return BinDir() + L"\\quillshell.dll"; }
+std::wstring RegToolPath() { return BinDir() + L"\\quillshell64reg.exe"; }
+
+const Dll& LoadDll() {
+    static Dll dll = [] {
+        Dll d;
+        d.module = LoadLibraryW(DllPath().c_str());
+        if (d.module) {
+            d.getClassObject = reinterpret_cast<decltype(d.getClassObject)>(
+                reinterpret_cast<void*>(GetProcAddress(d.module, "DllGetClassObject")));
+            d.canUnloadNow = reinterpret_cast<decltype(d.canUnloadNow)>(
+                reinterpret_cast<void*>(GetProcAddress(d.module, "DllCanUnloadNow")));
+        }
+        return d;
+    }();
+    return dll;
+}
+
+namespace {
+
+std::wstring TempFile() {
+    wchar_t dir[MAX_PATH], file[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    GetTempFileNameW(dir, L"qst", 0, file);
+    return file;
+}
+
+std::string ReadAll(const std::wstring& path) {
+    std::string data;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return data;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) data.append(buffer, got);
+    CloseHandle(h);
+    return data;
+}
+
+HANDLE InheritableFile(const std::wstring& path) {
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS, 0, nullptr);
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::wstring& commandLine) {
+    ProcessResult result;
+    const std::wstring outPath = TempFile(), errPath = TempFile();
+    HANDLE out = InheritableFile(outPath), err = InheritableFile(errPath);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nullptr;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi{};
+    std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back(L'\0');
+    if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        GetExitCodeProcess(pi.hProcess, &result.exitCode);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    result.out = ReadAll(outPath);
+    result.err = ReadAll(errPath);
+    DeleteFileW(outPath.c_str());
+    DeleteFileW(errPath.c_str());
+    return result;
+}
+
+std::wstring Quote(const std::wstring& arg) { return L"\"" + arg + L"\""; }
+
+bool ReadString(HKEY root, const std::wstring& key, const wchar_t* name, std::wstring* value) {
+    wchar_t buffer[2048];
+    DWORD size = sizeof(buffer);
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return false;
+    *value = buffer;
+    return true;
+}
+
+bool KeyExists(HKEY root, const std::wstring& key) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    RegCloseKey(h);
+    return true;
+}
+
+void DeleteTree(HKEY root, const std::wstring& key) { RegDeleteTreeW(root, key.c_str()); }
+
+std::wstring Widen(const std::string& s) {
+    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
