@@ -39,6 +39,17 @@ public:
 private:
     ~CContextMenu();
 
+    // selection.cpp
+    BOOL IsArchive(const std::wstring& path) const;
+    // settings.cpp
+    void ReadSettings();
+    // menu.cpp
+    UINT AddMenuItems(HMENU hmenu, UINT indexMenu, UINT idCmdFirst);
+    std::wstring MakeZipName();
+    BOOL InsertItem(HMENU hmenu, UINT nCmdId, UINT nPosition, const wchar_t* text, UINT cch);
+    // dispatch.cpp
+    BOOL RunCommand(HWND owner, UINT nCommand);
+
     IDataObject* m_pDataObject = nullptr;  // one counted reference
     ULONG m_cRef = 1;
     BOOL m_bSelectionValid = FALSE;

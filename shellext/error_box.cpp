@@ -1,0 +1,1 @@
+// ShowErrorMessage: the one report of a failure that the user sees.
