@@ -14,7 +14,7 @@
 struct MenuItemInfo {
     std::wstring strCaption;  // the text exactly as inserted
     int nCommand;             // command index in the verb table
-    int nCmdId;               // menu identifier: idCmdFirst + place in the group
+    UINT nCmdId;              // menu identifier: idCmdFirst + place in the group
 };
 
 class CContextMenu final : public IContextMenu, public IShellExtInit {
@@ -44,7 +44,8 @@ private:
     // settings.cpp
     void ReadSettings();
     // menu.cpp
-    UINT AddMenuItems(HMENU hmenu, UINT indexMenu, UINT idCmdFirst);
+    std::vector<MenuItemInfo> BuildGroup(UINT idCmdFirst);
+    UINT AddMenuItems(HMENU hmenu, UINT indexMenu);
     std::wstring MakeZipName();
     BOOL InsertItem(HMENU hmenu, UINT nCmdId, UINT nPosition, const wchar_t* text, UINT cch);
     // dispatch.cpp

@@ -1,2 +1,77 @@
 // CShellUtil's name and path operations: text only, no Windows header.
 #include "shell_util.h"
+
+#include <cwctype>
+
+namespace {
+
+constexpr wchar_t kBackslash = L'\\';
+
+// Only A to Z fold; every other character stays as it is.
+std::wstring LowerAscii(std::wstring s) {
+    for (wchar_t& c : s)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return s;
+}
+
+std::wstring Trim(const std::wstring& s) {
+    size_t end = s.size();
+    while (end > 0 && std::iswspace(static_cast<std::wint_t>(s[end - 1]))) --end;
+    size_t begin = 0;
+    while (begin < end && std::iswspace(static_cast<std::wint_t>(s[begin]))) ++begin;
+    return s.substr(begin, end - begin);
+}
+
+}  // namespace
+
+std::wstring CShellUtil::GetExtension(const std::wstring& name) const {
+    const size_t dot = name.rfind(L'.');
+    return dot == std::wstring::npos ? std::wstring() : LowerAscii(name.substr(dot + 1));
+}
+
+std::wstring CShellUtil::GetBaseName(const std::wstring& name) const {
+    return Trim(name.substr(0, name.rfind(L'.')));  // npos: the whole string
+}
+
+std::wstring CShellUtil::GetFolderPath(const std::wstring& path, bool bWithBackslash) const {
+    const size_t slash = path.rfind(kBackslash);
+    const size_t p = slash == std::wstring::npos ? 0 : slash;
+    return path.substr(0, bWithBackslash ? p + 1 : p);
+}
+
+std::wstring CShellUtil::GetFileName(const std::wstring& path) const {
+    const size_t slash = path.rfind(kBackslash);
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring CShellUtil::GetParentFolderName(const std::wstring& path) const {
+    std::wstring s = path;
+    if (!s.empty() && s.back() == kBackslash) s.pop_back();
+    return GetFileName(GetFolderPath(s, false));
+}
+
+std::wstring CShellUtil::GetMissingBackslash(const std::wstring& path) const {
+    return !path.empty() && path.back() == kBackslash ? std::wstring() : std::wstring(1, kBackslash);
+}
+
+// The last 13 characters, padded on the left with "_", must end in
+// ".part" + 1 to 4 digits + ".rar"; what stands before the suffix is free.
+bool CShellUtil::IsRarVolumeName(const std::wstring& name) const {
+    constexpr size_t kWindow = 13;
+    const std::wstring tail = LowerAscii(name.size() > kWindow ? name.substr(name.size() - kWindow) : name);
+    const std::wstring w = std::wstring(kWindow - tail.size(), L'_') + tail;
+    if (w.compare(9, 4, L".rar") != 0) return false;
+    for (size_t start = 0; start <= 3; ++start) {
+        if (w.compare(start, 5, L".part") != 0) continue;
+        bool digits = true;
+        for (size_t i = start + 5; i < 9; ++i) digits = digits && w[i] >= L'0' && w[i] <= L'9';
+        if (digits) return true;
+    }
+    return false;
+}
+
+std::wstring CShellUtil::GetExtractFolderName(const std::wstring& path) const {
+    // Backup.part02.rar extracts to Backup: the volume suffix goes with ".rar".
+    const bool volume = GetExtension(path) == L"rar" && IsRarVolumeName(path);
+    return GetFileName(volume ? GetBaseName(GetBaseName(path)) : GetBaseName(path));
+}
