@@ -1,4 +1,120 @@
 // InvokeCommand: from an offset or a verb to a started program.
 #include "context_menu.h"
 
-STDMETHODIMP CContextMenu::InvokeCommand(CMINVOKECOMMANDINFO*) { return E_NOTIMPL; }
+#include <shellapi.h>
+
+#include <cstddef>
+
+#include "command_line.h"
+#include "error_box.h"
+#include "module.h"
+#include "res/resource.h"
+#include "verbs.h"
+
+namespace {
+
+// The extended structure is read up to lpTitleW; ptInvoke, which follows, is
+// not needed.
+constexpr DWORD kInvokeInfoSize = sizeof(CMINVOKECOMMANDINFO);
+constexpr DWORD kInvokeInfoExSize = offsetof(CMINVOKECOMMANDINFOEX, ptInvoke);
+static_assert(kInvokeInfoSize == 56 && kInvokeInfoExSize == 96, "64-bit layouts of the invoke structures");
+
+// The command of a verb named by the caller; -1 when it names none.
+int CommandOfVerb(const CMINVOKECOMMANDINFO& ici) {
+    if (ici.cbSize >= kInvokeInfoExSize && (ici.fMask & CMIC_MASK_UNICODE)) {
+        const auto& ex = reinterpret_cast<const CMINVOKECOMMANDINFOEX&>(ici);
+        if (ex.lpVerbW && !IS_INTRESOURCE(ex.lpVerbW)) return FindCommandByVerb(ex.lpVerbW);
+    }
+    wchar_t verb[260];  // a longer verb matches no row anyway
+    if (!MultiByteToWideChar(CP_ACP, 0, ici.lpVerb, -1, verb, ARRAYSIZE(verb))) return -1;
+    return FindCommandByVerb(verb);
+}
+
+// The status of a failed start. The last error says why; ShellExecuteW's own
+// result stands in when a failure left none, so that no failure goes unshown.
+HRESULT StartError(UINT_PTR result) {
+    const DWORD error = GetLastError();
+    if (error) return HRESULT_FROM_WIN32(error);
+    if (result == 0) return E_OUTOFMEMORY;
+    return result <= ERROR_BAD_FORMAT ? HRESULT_FROM_WIN32(static_cast<DWORD>(result)) : E_FAIL;
+}
+
+// A list file that only the started program would read: removed on every
+// other way out, an exception included.
+class PendingListFile {
+public:
+    explicit PendingListFile(std::wstring path) noexcept : m_path(std::move(path)) {}
+    PendingListFile(const PendingListFile&) = delete;
+    PendingListFile& operator=(const PendingListFile&) = delete;
+    ~PendingListFile() { Discard(); }
+
+    const std::wstring& path() const noexcept { return m_path; }
+    void Keep() noexcept { m_path.clear(); }  // the program owns it now
+    void Discard() noexcept {
+        if (!m_path.empty()) DeleteFileW(m_path.c_str());
+        m_path.clear();
+    }
+
+private:
+    std::wstring m_path;
+};
+
+}  // namespace
+
+STDMETHODIMP CContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
+    ModuleStateGuard state;
+    return ComBoundary([&]() -> HRESULT {
+        if (!pici || pici->cbSize < kInvokeInfoSize) return E_INVALIDARG;
+        int nCommand = -1;
+        if (IS_INTRESOURCE(pici->lpVerb)) {
+            // An offset names an item of the current menu, or nothing.
+            const auto offset = reinterpret_cast<UINT_PTR>(pici->lpVerb);
+            if (offset >= m_menuItems.size()) return E_INVALIDARG;
+            nCommand = m_menuItems[offset].nCommand;
+        } else {
+            nCommand = CommandOfVerb(*pici);
+            if (nCommand < 0) return E_INVALIDARG;
+        }
+        HWND owner = GetParent(pici->hwnd);
+        if (!owner) owner = pici->hwnd;
+        // Hosts may invoke a verb without asking for a menu first, so the
+        // program's folder is read here too.
+        ReadSettings();
+        RunCommand(owner, static_cast<UINT>(nCommand));
+        return S_OK;
+    });
+}
+
+BOOL CContextMenu::RunCommand(HWND owner, UINT nCommand) {
+    if (m_selectedFiles.empty()) return FALSE;
+    // A folder that is not fully qualified would make the shell look for the
+    // program in the current drive's root or below the current folder, where
+    // anybody may have put one.
+    if (!IsFullyQualified(m_directory)) {
+        ShowErrorMessage(IDS_ERROR_FORMAT, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), m_currentFile.c_str());
+        return FALSE;
+    }
+    const std::wstring program = ProgramPath(m_directory);
+
+    CShellUtil::ListFileFailure failure;
+    PendingListFile listFile(m_util.WriteSelectionList(m_selectedFiles, &failure));
+    if (listFile.path().empty()) {
+        const std::wstring& item = failure.path.empty() ? m_currentFile : failure.path;
+        ShowErrorMessage(IDS_ERROR_FORMAT, failure.code, item.c_str());
+        return FALSE;
+    }
+    const std::wstring parameters = ProgramParameters(CommandToken(nCommand), listFile.path(), m_zipName);
+
+    // The program runs on its own: no process handle, no waiting.
+    SetLastError(ERROR_SUCCESS);
+    const auto result = reinterpret_cast<UINT_PTR>(
+        ShellExecuteW(owner, L"open", program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
+    if (result > 32) {
+        listFile.Keep();
+        return TRUE;
+    }
+    const HRESULT code = StartError(result);
+    listFile.Discard();  // before the box, which may stay open for long
+    ShowErrorMessage(IDS_ERROR_FORMAT, code, m_currentFile.c_str());
+    return FALSE;
+}

@@ -25,4 +25,16 @@ public:
     std::wstring GetMissingBackslash(const std::wstring& path) const;
     bool IsRarVolumeName(const std::wstring& name) const;           // ....partN.rar, 1 to 4 digits
     std::wstring GetExtractFolderName(const std::wstring& path) const;
+
+    // --- the list file handed to TarnwickUnzip.exe (list_file.cpp) ---
+    // Why no list file was written: an HRESULT and, when a path cannot be
+    // carried by the file (ERROR_NO_UNICODE_TRANSLATION), that path.
+    struct ListFileFailure {
+        long code = 0;
+        std::wstring path;
+    };
+    // Writes the paths to a new file in the temp folder and returns its full
+    // path; "" when nothing is left behind (an empty selection, or a failure).
+    std::wstring WriteSelectionList(const std::vector<std::wstring>& files,
+                                    ListFileFailure* failure = nullptr) const;
 };
