@@ -1,0 +1,244 @@
+// What a right-click shows: the archive menu, the zip menu, the zip names,
+// refused ranges and flags, and selections that get no menu.
+#include <gtest/gtest.h>
+
+#include "shell_support.h"
+#include "support.h"
+
+namespace {
+
+constexpr UINT kFirst = 100;
+constexpr UINT kLast = 0x7FFF;
+constexpr int kHostItems = 3;
+
+const std::wstring Q = L"\"";
+
+struct Shown {
+    HRESULT hr;
+    std::vector<MenuEntry> ours;  // the entries inserted after the host's own
+};
+
+class MenuTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
+    void TearDown() override {
+        EXPECT_EQ(LoadDll().canUnloadNow(), S_OK) << "an object leaked";
+        CoUninitialize();
+    }
+
+    // One right-click: a fresh handler, Initialize, QueryContextMenu at the
+    // end of a menu that holds the host's items already.
+    static Shown RightClick(IDataObject* data, UINT first = kFirst, UINT last = kLast, UINT flags = CMF_NORMAL) {
+        IContextMenu* handler = CreateHandler();
+        EXPECT_NE(handler, nullptr);
+        EXPECT_EQ(InitializeHandler(handler, data), S_OK);
+        Shown shown = Query(handler, first, last, flags);
+        handler->Release();
+        return shown;
+    }
+
+    static Shown Query(IContextMenu* handler, UINT first = kFirst, UINT last = kLast, UINT flags = CMF_NORMAL) {
+        HMENU menu = HostMenu(kHostItems);
+        Shown shown;
+        shown.hr = handler->QueryContextMenu(menu, kHostItems, first, last, flags);
+        std::vector<MenuEntry> all = ReadMenu(menu);
+        shown.ours.assign(all.begin() + kHostItems, all.end());
+        DestroyMenu(menu);
+        return shown;
+    }
+
+    static Shown RightClickPaths(const std::vector<std::wstring>& paths) {
+        IDataObject* data = ShellDataObject(paths);
+        EXPECT_NE(data, nullptr);
+        Shown shown = RightClick(data);
+        if (data) data->Release();
+        return shown;
+    }
+
+    // The captions between the two separators, checked for the shape that
+    // every group shares: separators around items with consecutive ids and
+    // one bitmap in both check-mark slots.
+    static std::vector<std::wstring> Captions(const Shown& shown, UINT first = kFirst) {
+        std::vector<std::wstring> captions;
+        if (shown.ours.size() < 2) return captions;
+        EXPECT_TRUE(shown.ours.front().separator);
+        EXPECT_TRUE(shown.ours.back().separator);
+        for (size_t i = 1; i + 1 < shown.ours.size(); ++i) {
+            const MenuEntry& e = shown.ours[i];
+            EXPECT_FALSE(e.separator);
+            EXPECT_EQ(e.id, first + i - 1);
+            EXPECT_NE(e.checked, nullptr);
+            EXPECT_EQ(e.checked, e.unchecked);
+            EXPECT_EQ(e.checkedSize.cx, 16);
+            EXPECT_EQ(e.checkedSize.cy, 16);
+            captions.push_back(e.caption);
+        }
+        return captions;
+    }
+
+    static std::vector<std::wstring> ZipGroup(const std::wstring& zip) {
+        return {L"Create zip ....", L"Create " + Q + zip + Q, L"Create " + Q + zip + Q + L" with saved password"};
+    }
+    static std::vector<std::wstring> ExtractGroup(const std::wstring& folder) {
+        return {L"Extract to ....", L"Extract here", L"Extract to " + Q + folder + L"\\" + Q, L"Test archived files"};
+    }
+
+    Scratch scratch;
+};
+
+TEST_F(MenuTest, OneArchiveGetsTheExtractGroup) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"Photos.zip", L"Photos"},          {L"CAPS.Zip", L"CAPS"},  {L"disk.001", L"disk"},
+        {L"disk.000", L"disk"},              {L"Backup.part2.rar", L"Backup"},
+        {L"Backup.part02.rar", L"Backup"},   {L"a.tar.zip", L"a.tar"},
+    };
+    for (auto [name, folder] : cases) {
+        SCOPED_TRACE(name);
+        Shown shown = RightClickPaths({scratch.File(name)});
+        EXPECT_EQ(shown.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 5));
+        EXPECT_EQ(Captions(shown), ExtractGroup(folder));
+    }
+}
+
+TEST_F(MenuTest, AnythingElseGetsTheZipGroup) {
+    const std::pair<std::vector<std::wstring>, const wchar_t*> cases[] = {
+        {{scratch.File(L"notes.txt")}, L"notes.zip"},
+        {{scratch.File(L"disk.002")}, L"disk.zip"},
+        {{scratch.File(L"x.ar")}, L"x.zip"},
+        {{scratch.File(L"readme")}, L"readme.zip"},
+        {{scratch.Folder(L"Archive.zip")}, L"Archive.zip.zip"},  // folders are never archives
+        {{scratch.Folder(L"Photos")}, L"Photos.zip"},
+        {{scratch.File(L"x.zip"), scratch.File(L"y.rar")}, nullptr},  // two archives: named after their folder
+        {{scratch.File(L"a.txt"), scratch.File(L"b.txt")}, nullptr},
+    };
+    const std::wstring folderZip = scratch.dir().substr(scratch.dir().rfind(L'\\') + 1) + L".zip";
+    for (const auto& [paths, zip] : cases) {
+        SCOPED_TRACE(testing::Message() << paths.size() << " items, first " << paths.front().c_str());
+        Shown shown = RightClickPaths(paths);
+        EXPECT_EQ(shown.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 4));
+        EXPECT_EQ(Captions(shown), ZipGroup(zip ? zip : folderZip));
+    }
+}
+
+// The zip name of a multi-item selection in a drive root follows the first
+// item; a folder handed over with its trailing backslash names the same zip.
+TEST_F(MenuTest, ZipNamesInTheDriveRootAndWithTrailingBackslash) {
+    struct RootItems {
+        RootItems() {
+            CreateDirectoryW(L"C:\\qsData", nullptr);
+            for (const wchar_t* f : {L"C:\\qsa.txt", L"C:\\qsb.txt"}) CloseHandle(CreateFileW(f, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        }
+        ~RootItems() {
+            RemoveDirectoryW(L"C:\\qsData");
+            DeleteFileW(L"C:\\qsa.txt");
+            DeleteFileW(L"C:\\qsb.txt");
+        }
+    } root;
+    EXPECT_EQ(Captions(RightClickPaths({L"C:\\qsa.txt", L"C:\\qsb.txt"})), ZipGroup(L"qsa.zip"));
+    EXPECT_EQ(Captions(RightClickPaths({L"C:\\qsData", L"C:\\qsb.txt"})), ZipGroup(L"qsData.zip"));
+
+    const std::wstring photos = scratch.Folder(L"Photos");
+    TestDataObject* data = TestDataObject::Wide({photos + L"\\"});
+    EXPECT_EQ(Captions(RightClick(data)), ZipGroup(L"Photos.zip"));
+    data->Release();
+}
+
+TEST_F(MenuTest, FlagsAndRanges) {
+    const std::wstring file = scratch.File(L"notes.txt");
+    struct Case {
+        const char* name;
+        UINT flags, first, last;
+        USHORT code;
+        size_t entries;  // ours, separators included
+    } cases[] = {
+        {"default only", CMF_DEFAULTONLY, kFirst, kLast, 0, 0},
+        {"verbs only", CMF_VERBSONLY, kFirst, kLast, 0, 0},
+        {"explore, can rename", CMF_EXPLORE | CMF_CANRENAME, kFirst, kLast, 4, 5},
+        {"last below first", CMF_NORMAL, kFirst, kFirst - 1, 0, 0},
+        {"one identifier", CMF_NORMAL, kFirst, kFirst, 0, 0},
+        {"two identifiers", CMF_NORMAL, kFirst, kFirst + 1, 0, 0},
+        {"exactly three", CMF_NORMAL, kFirst, kFirst + 2, 4, 5},
+        {"at the top of the range", CMF_NORMAL, 0xFFFFFFFE, 0xFFFFFFFF, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IDataObject* data = ShellDataObject({file});
+        Shown shown = RightClick(data, c.first, c.last, c.flags);
+        data->Release();
+        EXPECT_EQ(shown.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, c.code));
+        EXPECT_EQ(shown.ours.size(), c.entries);
+    }
+}
+
+TEST_F(MenuTest, SelectionsThatGetNoMenu) {
+    struct Case {
+        const char* name;
+        IDataObject* data;
+    } cases[] = {
+        {"no data object", nullptr},
+        {"no drop list", TestDataObject::Failing()},
+        {"empty path", TestDataObject::Wide({L""})},
+        {"one empty path among others", TestDataObject::Wide({L"", scratch.File(L"b.txt")})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shown shown = RightClick(c.data);
+        EXPECT_EQ(shown.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
+        EXPECT_TRUE(shown.ours.empty());
+        if (c.data) c.data->Release();
+    }
+}
+
+// Paths are read whole: nothing is cut at 260 characters, and captions are
+// not cut either.
+TEST_F(MenuTest, LongAndAnsiPathsAreReadWhole) {
+    const std::wstring name(300, L'n');
+    TestDataObject* data = TestDataObject::Wide({L"C:\\In\\" + name + L".txt"});
+    EXPECT_EQ(Captions(RightClick(data)), ZipGroup(name + L".zip"));
+    data->Release();
+
+    const std::string ansi = "C:\\In\\caf\xe9.txt";
+    data = TestDataObject::Ansi({ansi});
+    EXPECT_EQ(Captions(RightClick(data)), ZipGroup(Widen("caf\xe9") + L".zip"));
+    data->Release();
+}
+
+TEST_F(MenuTest, EachQueryInsertsOnlyItsOwnGroup) {
+    IContextMenu* handler = CreateHandler();
+    IDataObject* data = ShellDataObject({scratch.File(L"notes.txt")});
+    ASSERT_EQ(InitializeHandler(handler, data), S_OK);
+    data->Release();
+    EXPECT_EQ(Captions(Query(handler, 100), 100), ZipGroup(L"notes.zip"));
+    Shown again = Query(handler, 300);
+    EXPECT_EQ(again.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 4));
+    EXPECT_EQ(Captions(again, 300), ZipGroup(L"notes.zip"));
+    handler->Release();
+}
+
+// A handler initialised again forgets the old selection, archive flag included,
+// and gives back the old data object.
+TEST_F(MenuTest, InitializeStartsAFreshSelection) {
+    IContextMenu* handler = CreateHandler();
+    TestDataObject* archive = TestDataObject::Wide({scratch.File(L"Photos.zip")});
+    TestDataObject* text = TestDataObject::Wide({scratch.File(L"notes.txt")});
+    ASSERT_EQ(InitializeHandler(handler, archive), S_OK);
+    EXPECT_EQ(archive->refs(), 2u);
+    EXPECT_EQ(Captions(Query(handler)), ExtractGroup(L"Photos"));
+
+    ASSERT_EQ(InitializeHandler(handler, text), S_OK);
+    EXPECT_EQ(archive->refs(), 1u);
+    EXPECT_EQ(text->refs(), 2u);
+    EXPECT_EQ(Captions(Query(handler)), ZipGroup(L"notes.zip"));
+
+    ASSERT_EQ(InitializeHandler(handler, nullptr), S_OK);
+    EXPECT_EQ(text->refs(), 1u);
+    EXPECT_TRUE(Query(handler).ours.empty());
+
+    ASSERT_EQ(InitializeHandler(handler, text), S_OK);
+    EXPECT_EQ(handler->Release(), 0u);
+    EXPECT_EQ(text->refs(), 1u);  // exactly the one reference it took
+    archive->Release();
+    text->Release();
+}
+
+}  // namespace

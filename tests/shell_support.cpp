@@ -1,0 +1,170 @@
+#include "shell_support.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "support.h"
+
+IContextMenu* CreateHandler() {
+    IClassFactory* factory = nullptr;
+    if (FAILED(LoadDll().getClassObject(kHandlerClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+        return nullptr;
+    IContextMenu* handler = nullptr;
+    factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&handler));
+    factory->Release();
+    return handler;
+}
+
+HRESULT InitializeHandler(IContextMenu* handler, IDataObject* data) {
+    IShellExtInit* init = nullptr;
+    HRESULT hr = handler->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&init));
+    if (FAILED(hr)) return hr;
+    hr = init->Initialize(nullptr, data, nullptr);
+    init->Release();
+    return hr;
+}
+
+IDataObject* ShellDataObject(const std::vector<std::wstring>& paths) {
+    std::vector<PIDLIST_ABSOLUTE> absolute;
+    std::vector<PCUITEMID_CHILD> children;
+    IShellFolder* folder = nullptr;
+    IDataObject* data = nullptr;
+    for (const std::wstring& path : paths) {
+        PIDLIST_ABSOLUTE pidl = nullptr;
+        if (FAILED(SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr))) goto done;
+        absolute.push_back(pidl);
+        PCUITEMID_CHILD child = nullptr;
+        IShellFolder* parent = nullptr;
+        if (FAILED(SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&parent), &child))) goto done;
+        if (!folder) folder = parent; else parent->Release();
+        children.push_back(child);
+    }
+    if (folder)
+        folder->GetUIObjectOf(nullptr, static_cast<UINT>(children.size()), children.data(), IID_IDataObject, nullptr,
+                              reinterpret_cast<void**>(&data));
+done:
+    if (folder) folder->Release();
+    for (PIDLIST_ABSOLUTE pidl : absolute) CoTaskMemFree(pidl);
+    return data;
+}
+
+HGLOBAL MakeDropBlock(const std::vector<BYTE>& listBytes, bool wide) {
+    HGLOBAL h = GlobalAlloc(GHND, sizeof(DROPFILES) + listBytes.size());
+    auto* header = static_cast<DROPFILES*>(GlobalLock(h));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = wide;
+    if (!listBytes.empty()) std::memcpy(header + 1, listBytes.data(), listBytes.size());
+    GlobalUnlock(h);
+    return h;
+}
+
+TestDataObject* TestDataObject::Wide(const std::vector<std::wstring>& paths) {
+    std::vector<BYTE> bytes;
+    auto append = [&](const wchar_t* p, size_t n) {
+        const BYTE* b = reinterpret_cast<const BYTE*>(p);
+        bytes.insert(bytes.end(), b, b + n * sizeof(wchar_t));
+    };
+    for (const std::wstring& path : paths) append(path.c_str(), path.size() + 1);
+    append(L"", 1);
+    return new TestDataObject(std::move(bytes), true, false);
+}
+
+TestDataObject* TestDataObject::Ansi(const std::vector<std::string>& paths) {
+    std::vector<BYTE> bytes;
+    for (const std::string& path : paths) bytes.insert(bytes.end(), path.c_str(), path.c_str() + path.size() + 1);
+    bytes.push_back(0);
+    return new TestDataObject(std::move(bytes), false, false);
+}
+
+TestDataObject* TestDataObject::Raw(std::vector<BYTE> listBytes, bool wide) {
+    return new TestDataObject(std::move(listBytes), wide, false);
+}
+
+TestDataObject* TestDataObject::Failing() { return new TestDataObject({}, true, true); }
+
+STDMETHODIMP TestDataObject::QueryInterface(REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDataObject)) return E_NOINTERFACE;
+    *ppv = static_cast<IDataObject*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TestDataObject::Release() {
+    ULONG refs = --m_refs;
+    if (refs == 0) delete this;
+    return refs;
+}
+
+STDMETHODIMP TestDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
+    if (m_fail) return DV_E_FORMATETC;
+    if (format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = MakeDropBlock(m_list, m_wide);
+    medium->pUnkForRelease = nullptr;
+    return S_OK;
+}
+
+Scratch::Scratch() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static int counter = 0;
+    m_dir = std::wstring(temp) + L"qs" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    CreateDirectoryW(m_dir.c_str(), nullptr);
+}
+
+Scratch::~Scratch() {
+    std::wstring from = m_dir + L'\0';  // double-terminated for SHFileOperationW
+    SHFILEOPSTRUCTW op{};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationW(&op);
+}
+
+std::wstring Scratch::File(const std::wstring& relative, const std::string& content) {
+    std::wstring path = m_dir + L"\\" + relative;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(h);
+    return path;
+}
+
+std::wstring Scratch::Folder(const std::wstring& relative) {
+    std::wstring path = m_dir + L"\\" + relative;
+    CreateDirectoryW(path.c_str(), nullptr);
+    return path;
+}
+
+std::vector<MenuEntry> ReadMenu(HMENU menu) {
+    std::vector<MenuEntry> entries;
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[4096] = L"";
+        MENUITEMINFOW mii{};
+        mii.cbSize = sizeof(mii);
+        mii.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING | MIIM_CHECKMARKS;
+        mii.dwTypeData = text;
+        mii.cch = ARRAYSIZE(text);
+        GetMenuItemInfoW(menu, i, TRUE, &mii);
+        MenuEntry entry;
+        entry.separator = (mii.fType & MFT_SEPARATOR) != 0;
+        entry.caption = text;
+        entry.id = mii.wID;
+        entry.checked = mii.hbmpChecked;
+        entry.unchecked = mii.hbmpUnchecked;
+        BITMAP bm{};
+        if (entry.checked && GetObjectW(entry.checked, sizeof(bm), &bm)) entry.checkedSize = {bm.bmWidth, bm.bmHeight};
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+HMENU HostMenu(int count) {
+    HMENU menu = CreatePopupMenu();
+    for (int i = 0; i < count; ++i)
+        AppendMenuW(menu, MF_STRING, 1 + i, (L"Host item " + std::to_wstring(i + 1)).c_str());
+    return menu;
+}

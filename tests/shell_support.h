@@ -1,0 +1,78 @@
+// Shell-side helpers for tests: handlers from the DLL, data objects (the
+// shell's own and hand-built ones), files on disk and menus read back.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+// A fresh handler from the loaded DLL's class factory, as IContextMenu.
+IContextMenu* CreateHandler();
+// Initialize through the handler's IShellExtInit face.
+HRESULT InitializeHandler(IContextMenu* handler, IDataObject* data);
+
+// The shell's own data object for existing items that share one folder.
+IDataObject* ShellDataObject(const std::vector<std::wstring>& paths);
+
+// A data object of our own: CF_HDROP from the given paths as a wide or ANSI
+// DROPFILES block, or a failing GetData. Counts its references.
+class TestDataObject : public IDataObject {
+public:
+    static TestDataObject* Wide(const std::vector<std::wstring>& paths);
+    static TestDataObject* Ansi(const std::vector<std::string>& paths);
+    static TestDataObject* Raw(std::vector<BYTE> listBytes, bool wide);  // bytes after the header
+    static TestDataObject* Failing();
+
+    ULONG refs() const { return m_refs; }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+
+private:
+    TestDataObject(std::vector<BYTE> list, bool wide, bool fail) : m_list(std::move(list)), m_wide(wide), m_fail(fail) {}
+    ULONG m_refs = 1;
+    std::vector<BYTE> m_list;
+    bool m_wide;
+    bool m_fail;
+};
+
+// A DROPFILES block in global memory (list bytes after the header).
+HGLOBAL MakeDropBlock(const std::vector<BYTE>& listBytes, bool wide);
+
+// Files and folders for a test, removed again when it ends.
+class Scratch {
+public:
+    Scratch();  // a fresh folder under the temp folder
+    ~Scratch();
+    const std::wstring& dir() const { return m_dir; }
+    std::wstring File(const std::wstring& relative, const std::string& content = "x");
+    std::wstring Folder(const std::wstring& relative);
+
+private:
+    std::wstring m_dir;
+};
+
+struct MenuEntry {
+    bool separator = false;
+    std::wstring caption;
+    UINT id = 0;
+    HBITMAP checked = nullptr;
+    HBITMAP unchecked = nullptr;
+    SIZE checkedSize{};  // of the checked bitmap, read with the menu
+};
+std::vector<MenuEntry> ReadMenu(HMENU menu);
+
+// A popup menu that already holds `count` items of the host's own.
+HMENU HostMenu(int count);
