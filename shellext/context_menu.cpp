@@ -8,7 +8,7 @@ CContextMenu::CContextMenu() noexcept {
     ++g_cDllObjects;
     // The 13x13 picture fits the smaller check-mark column of Windows XP.
     const UINT bitmap = m_util.IsVistaOrLater() ? IDB_MENU_16 : IDB_MENU_13;
-    m_menuBitmap.reset(LoadBitmapW(ModuleInstance(), MAKEINTRESOURCEW(bitmap)));
+    m_menuBitmap = ModuleBitmap(bitmap);
     m_zipName = L"NULL";  // fits the string's inline buffer: cannot throw
 }
 

@@ -54,7 +54,7 @@ private:
     IDataObject* m_pDataObject = nullptr;  // one counted reference
     ULONG m_cRef = 1;
     BOOL m_bSelectionValid = FALSE;
-    UniqueBitmap m_menuBitmap;
+    HBITMAP m_menuBitmap = nullptr;  // shared, owned by the module
     BOOL m_bIsArchive = FALSE;
     std::wstring m_currentFile;
     std::wstring m_directory;

@@ -97,8 +97,8 @@ BOOL CContextMenu::InsertItem(HMENU hmenu, UINT nCmdId, UINT nPosition, const wc
     mii.fType = MFT_STRING;
     mii.fState = 0;
     mii.wID = nCmdId;
-    mii.hbmpChecked = m_menuBitmap.get();
-    mii.hbmpUnchecked = m_menuBitmap.get();
+    mii.hbmpChecked = m_menuBitmap;
+    mii.hbmpUnchecked = m_menuBitmap;
     mii.dwTypeData = const_cast<wchar_t*>(text);
     mii.cch = cch;
     InsertMenuItemW(hmenu, nPosition, TRUE, &mii);

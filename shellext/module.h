@@ -19,6 +19,11 @@ extern std::atomic<LONG> g_cDllObjects;
 // The DLL's own instance; every resource (bitmaps, strings) is read from here.
 HINSTANCE ModuleInstance() noexcept;
 
+// A bitmap of the DLL's resources, loaded on first use and kept until the DLL
+// unloads: every handler shows the same one, and a menu still on screen after
+// its handler is gone never shows a deleted bitmap. Null if it cannot be loaded.
+HBITMAP ModuleBitmap(UINT id) noexcept;
+
 // Opens the module's state for one call: makes sure the module is prepared
 // (common controls, the activation context from manifest resource 2) and keeps
 // that context active until the guard goes out of scope.
