@@ -63,6 +63,12 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
     return ok && written == bytes.size();
 }
 
+std::string Latin1(const std::wstring& text) {
+    std::string bytes;
+    for (wchar_t c : text) bytes += static_cast<char>(static_cast<unsigned char>(c));
+    return bytes;
+}
+
 bool IsListFileName(const std::wstring& name) {
     if (name.size() != 40 || name.compare(36, 4, L".txt") != 0) return false;
     for (size_t i = 0; i < 36; ++i) {

@@ -1,0 +1,245 @@
+// From a picked item or a named verb to TarnwickUnzip.exe: the receiver,
+// installed in the folder of the real HKCU setting, records how it was started.
+#include <gtest/gtest.h>
+
+#include "command_support.h"
+#include "shell_support.h"
+#include "support.h"
+
+namespace {
+
+constexpr UINT kFirst = 100;
+
+// What one start handed to the program.
+struct Start {
+    std::wstring token, listFile, zipName;
+    std::string list;  // the list file's bytes, as the program read them
+};
+
+class DispatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        setting.Set(program.dir());
+    }
+    void TearDown() override {
+        if (handler) handler->Release();
+        EXPECT_EQ(LoadDll().canUnloadNow(), S_OK) << "an object leaked";
+        CoUninitialize();
+    }
+
+    // A handler initialised with items on disk, with or without its menu.
+    void Select(const std::vector<std::wstring>& paths, bool buildMenu = true) {
+        IDataObject* data = ShellDataObject(paths);
+        ASSERT_NE(data, nullptr);
+        handler = CreateHandler();
+        ASSERT_NE(handler, nullptr);
+        ASSERT_EQ(InitializeHandler(handler, data), S_OK);
+        data->Release();
+        if (buildMenu) Menu();
+    }
+    void Menu() {
+        HMENU menu = HostMenu(2);
+        ASSERT_TRUE(SUCCEEDED(handler->QueryContextMenu(menu, 2, kFirst, kFirst + 50, CMF_NORMAL)));
+        DestroyMenu(menu);
+    }
+
+    // The call must have started the program; its command line is taken apart.
+    Start Started(HRESULT hr) {
+        Start start;
+        EXPECT_EQ(hr, S_OK);
+        Record record;
+        if (hr != S_OK || !program.Wait(&record)) {
+            ADD_FAILURE() << "the program was not started";
+            return start;
+        }
+        EXPECT_TRUE(record.listRead) << "the list file was not there";
+        start.list = record.list;
+
+        // "<dir>\TarnwickUnzip.exe", the space the shell puts after the
+        // program, then the parameters exactly as passed:
+        // " <token> "<list file>" "<zip name>"".
+        const std::wstring& line = record.commandLine;
+        const std::wstring program = Quote(this->program.dir() + L"\\TarnwickUnzip.exe") + L" ";
+        EXPECT_EQ(line.compare(0, program.size(), program), 0) << line;
+        const std::wstring params = line.substr(program.size());
+        const size_t tokenEnd = params.find(L' ', 1);
+        const size_t listEnd = params.find(L'"', tokenEnd + 2);
+        if (params.compare(0, 1, L" ") != 0 || tokenEnd == std::wstring::npos || listEnd == std::wstring::npos) {
+            ADD_FAILURE() << "unexpected parameters: " << line;
+            return start;
+        }
+        start.token = params.substr(1, tokenEnd - 1);
+        start.listFile = params.substr(tokenEnd + 2, listEnd - tokenEnd - 2);
+        start.zipName = params.substr(listEnd + 3, params.size() - listEnd - 4);
+        EXPECT_EQ(params, L" " + start.token + L" " + Quote(start.listFile) + L" " + Quote(start.zipName)) << line;
+        EXPECT_EQ(start.listFile.compare(0, temp.dir().size(), temp.dir()), 0) << start.listFile;
+        EXPECT_TRUE(IsListFileName(start.listFile.substr(temp.dir().size()))) << start.listFile;
+        return start;
+    }
+
+    // Refused: nothing written, nothing started.
+    void Refused(HRESULT hr) {
+        EXPECT_EQ(hr, E_INVALIDARG);
+        EXPECT_TRUE(temp.Files().empty()) << "a list file was written";
+        EXPECT_FALSE(program.HasRecord());
+    }
+
+    PrivateTemp temp;  // first: everything below lives in it
+    Scratch scratch;
+    ProgramFolder program{temp.dir()};
+    DirectorySetting setting;
+    IContextMenu* handler = nullptr;
+};
+
+TEST_F(DispatchTest, ArchiveMenuItems) {
+    const std::wstring archive = scratch.File(L"Photos.zip");
+    Select({archive});
+    const wchar_t* const tokens[] = {L"?UnpackTo?", L"?UnpackHere?", L"?UnpackToFolder?", L"?Test?"};
+    for (UINT offset = 0; offset < 4; ++offset) {
+        SCOPED_TRACE(offset);
+        Start start = Started(InvokeOffset(handler, offset));
+        EXPECT_EQ(start.token, tokens[offset]);
+        EXPECT_EQ(start.zipName, L"NULL");
+        EXPECT_EQ(start.list, Latin1(archive) + "*");
+    }
+    // No item stands there: before, 4 ran "?UnpackToFolder?" on the archive.
+    for (UINT offset : {4u, 5u, 0x7FFFu}) Refused(InvokeOffset(handler, offset));
+}
+
+TEST_F(DispatchTest, ZipMenuItems) {
+    const std::wstring folder = scratch.Folder(L"In");
+    const std::wstring a = scratch.File(L"In\\a.txt"), b = scratch.File(L"In\\b.txt");
+    Select({a, b});
+    const wchar_t* const tokens[] = {L"?ZipTo?", L"?Zip?", L"?ZipWithMPW?"};
+    for (UINT offset = 0; offset < 3; ++offset) {
+        SCOPED_TRACE(offset);
+        Start start = Started(InvokeOffset(handler, offset, sizeof(CMINVOKECOMMANDINFO), false));
+        EXPECT_EQ(start.token, tokens[offset]);
+        EXPECT_EQ(start.zipName, folder + L"\\In.zip");
+        EXPECT_EQ(start.list, Latin1(a) + "*" + Latin1(b) + "*");
+    }
+    // Before, 3 ran "?UnpackTo?" on files that are no archive.
+    for (UINT offset : {3u, 4u}) Refused(InvokeOffset(handler, offset));
+}
+
+// Before any menu, no offset names an item: offset 0 ran "?Decompress?".
+TEST_F(DispatchTest, NoMenuNoOffsets) {
+    Select({scratch.File(L"notes.txt")}, false);
+    Refused(InvokeOffset(handler, 0));
+    Refused(InvokeOffset(handler, 1));
+}
+
+// A verb runs its own command with or without a menu, in both structures.
+TEST_F(DispatchTest, EveryVerbWithoutAMenu) {
+    const struct {
+        const char* verb;
+        const wchar_t* token;
+    } verbs[] = {
+        {"decompress", L"?Decompress?"}, {"compress", L"?Compress?"},   {"unpackhere", L"?UnpackHere?"},
+        {"unpackto", L"?UnpackTo?"},     {"unpacktofolder", L"?UnpackToFolder?"},
+        {"test", L"?Test?"},             {"zip", L"?Zip?"},             {"zipto", L"?ZipTo?"},
+        {"zipwithmpw", L"?ZipWithMPW?"},
+    };
+    const std::wstring archive = scratch.File(L"Photos.zip");
+    Select({archive}, false);
+    for (const auto& v : verbs) {
+        SCOPED_TRACE(v.verb);
+        Start ansi = Started(InvokeVerbA(handler, v.verb, sizeof(CMINVOKECOMMANDINFO)));
+        EXPECT_EQ(ansi.token, v.token);
+        EXPECT_EQ(ansi.zipName, L"NULL");
+        EXPECT_EQ(ansi.list, Latin1(archive) + "*");
+        const std::wstring wide = Widen(v.verb);
+        Start unicode = Started(InvokeVerbs(handler, "explore", wide.c_str(), sizeof(CMINVOKECOMMANDINFOEX), true));
+        EXPECT_EQ(unicode.token, v.token);
+    }
+}
+
+// Which verb counts: the wide one only in the extended structure (96 bytes
+// and more) with CMIC_MASK_UNICODE; case never matters.
+TEST_F(DispatchTest, VerbChoiceAndSize) {
+    const struct {
+        DWORD cbSize;
+        bool unicode;
+        const char* verbA;
+        const wchar_t* verbW;
+        const wchar_t* token;  // null: refused
+    } cases[] = {
+        {56, false, "TEST", nullptr, L"?Test?"},
+        {56, true, "Test", L"unpackhere", L"?Test?"},
+        {95, true, "test", L"UnpackHere", L"?Test?"},
+        {96, true, "test", L"UnpackHere", L"?UnpackHere?"},
+        {96, false, "test", L"UnpackHere", L"?Test?"},
+        {96, true, "unpackto", nullptr, L"?UnpackTo?"},
+        {sizeof(CMINVOKECOMMANDINFOEX), true, "test", L"UNPACKHERE", L"?UnpackHere?"},
+        {55, false, "test", nullptr, nullptr},
+        {55, true, "test", L"test", nullptr},
+        {96, true, "test", L"explore", nullptr},
+        {96, true, "test", L"", nullptr},
+        {56, false, "explore", nullptr, nullptr},
+        {56, false, "", nullptr, nullptr},
+        {56, false, "unpack", nullptr, nullptr},
+        {56, false, "testx", nullptr, nullptr},
+    };
+    Select({scratch.File(L"Photos.zip")});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.cbSize << (c.unicode ? " unicode " : " ") << c.verbA);
+        const HRESULT hr = InvokeVerbs(handler, c.verbA, c.verbW, c.cbSize, c.unicode);
+        if (c.token)
+            EXPECT_EQ(Started(hr).token, c.token);
+        else
+            Refused(hr);
+    }
+    Refused(InvokeOffset(handler, 0, 55));
+}
+
+// The zip menu's proposal stays the third argument for whatever runs next.
+TEST_F(DispatchTest, VerbAfterTheZipMenu) {
+    const std::wstring notes = scratch.File(L"notes.txt");
+    Select({notes});
+    Start start = Started(InvokeVerbA(handler, "unpackto"));
+    EXPECT_EQ(start.token, L"?UnpackTo?");
+    EXPECT_EQ(start.zipName, scratch.dir() + L"\\notes.zip");
+}
+
+TEST_F(DispatchTest, EmptySelectionDoesNothing) {
+    handler = CreateHandler();
+    ASSERT_NE(handler, nullptr);
+    ASSERT_EQ(InitializeHandler(handler, nullptr), S_OK);
+    EXPECT_EQ(InvokeVerbA(handler, "zip"), S_OK);
+    EXPECT_TRUE(temp.Files().empty());
+    EXPECT_FALSE(program.HasRecord());
+}
+
+// Latin-1 as single bytes; anything beyond as the item's short name.
+TEST_F(DispatchTest, ListFileCarriesEveryName) {
+    scratch.Folder(L"In");
+    const std::wstring latin = scratch.File(L"In\\caf\u00e9.txt");
+    const std::wstring cyrillic = scratch.File(L"In\\\u0416\u0443\u043A.txt");
+    Select({latin, cyrillic});
+    Start start = Started(InvokeVerbA(handler, "zip"));
+    const std::string expectedFirst = Latin1(latin) + "*";
+    ASSERT_EQ(start.list.compare(0, expectedFirst.size(), expectedFirst), 0);
+    EXPECT_NE(start.list.find("caf\xE9.txt*"), std::string::npos);
+    std::string second = start.list.substr(expectedFirst.size());
+    ASSERT_FALSE(second.empty());
+    ASSERT_EQ(second.back(), '*');
+    second.pop_back();
+    EXPECT_EQ(second.find('*'), std::string::npos);
+    wchar_t longName[MAX_PATH];
+    ASSERT_GT(GetLongPathNameW(Widen(second).c_str(), longName, MAX_PATH), 0u) << second;
+    EXPECT_EQ(lstrcmpiW(longName, cyrillic.c_str()), 0);
+}
+
+// The folder is used as configured: a trailing backslash gives two in a row.
+TEST_F(DispatchTest, FolderWithTrailingBackslash) {
+    setting.Set(program.dir() + L"\\");
+    Select({scratch.File(L"Photos.zip")});
+    EXPECT_EQ(InvokeOffset(handler, 1), S_OK);
+    Record record;
+    ASSERT_TRUE(program.Wait(&record));
+    const std::wstring expected = Quote(program.dir() + L"\\\\TarnwickUnzip.exe");
+    EXPECT_EQ(record.commandLine.compare(0, expected.size(), expected), 0) << record.commandLine;
+}
+
+}  // namespace

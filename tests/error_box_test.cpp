@@ -1,0 +1,124 @@
+// A failed start, as the user sees it: the real message box, found, read and
+// closed by the test. Needs a display.
+#include <gtest/gtest.h>
+
+#include "command_support.h"
+#include "shell_support.h"
+#include "support.h"
+
+namespace {
+
+std::wstring SystemText(HRESULT code) {
+    wchar_t text[256] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), text, ARRAYSIZE(text), nullptr);
+    return text;
+}
+
+class ErrorBoxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        setting.Set(program.dir());
+        archive = scratch.File(L"Photos.zip");
+    }
+    void TearDown() override {
+        if (handler) handler->Release();
+        EXPECT_EQ(LoadDll().canUnloadNow(), S_OK) << "an object leaked";
+        CoUninitialize();
+    }
+
+    void Select(const std::vector<std::wstring>& paths) {
+        IDataObject* data = ShellDataObject(paths);
+        ASSERT_NE(data, nullptr);
+        handler = CreateHandler();
+        ASSERT_NE(handler, nullptr);
+        ASSERT_EQ(InitializeHandler(handler, data), S_OK);
+        data->Release();
+        HMENU menu = HostMenu(0);
+        ASSERT_TRUE(SUCCEEDED(handler->QueryContextMenu(menu, 0, 100, 200, CMF_NORMAL)));
+        DestroyMenu(menu);
+    }
+
+    // "Extract here" must show one box naming the code's description and the
+    // item, and leave no list file and no started program behind.
+    void ExpectBox(HRESULT code, const std::wstring& item) {
+        BoxWatcher watcher;
+        EXPECT_EQ(InvokeOffset(handler, 1), S_OK);
+        const std::vector<BoxWatcher::Box> boxes = watcher.Stop();
+        ASSERT_EQ(boxes.size(), 1u) << "no error box";
+        EXPECT_EQ(boxes[0].caption, L"QUILLSHELL");
+        const std::wstring description = SystemText(code);
+        ASSERT_FALSE(description.empty());
+        const std::wstring& text = boxes[0].text;
+        EXPECT_NE(text.find(description), std::wstring::npos) << text;
+        EXPECT_NE(text.find(item, text.find(description) + description.size()), std::wstring::npos) << text;
+        EXPECT_TRUE(temp.Files().empty()) << "a list file was left behind";
+        EXPECT_FALSE(program.HasRecord()) << "the program was started";
+    }
+
+    PrivateTemp temp;
+    Scratch scratch;
+    ProgramFolder program{temp.dir()};
+    DirectorySetting setting;
+    std::wstring archive;
+    IContextMenu* handler = nullptr;
+};
+
+// The list file written for a start that failed is removed again.
+TEST_F(ErrorBoxTest, FolderWithoutTheProgram) {
+    setting.Set(scratch.Folder(L"Empty"));
+    Select({archive});
+    ExpectBox(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), archive);
+}
+
+// Without a fully qualified folder nothing is written or started: the
+// program would be looked for in the current drive's root or below the
+// current folder. Here the current folder holds Tools\TarnwickUnzip.exe.
+TEST_F(ErrorBoxTest, UnsetOrRelativeSetting) {
+    wchar_t old[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, old);
+    ASSERT_TRUE(SetCurrentDirectoryW(temp.dir().c_str()));
+    const std::wstring drive = temp.dir().substr(0, 2);
+    for (const std::wstring& value : {std::wstring(), std::wstring(L"Tools"), L"." + std::wstring(L"\\Tools"),
+                                      drive + L"Tools", temp.dir().substr(2) + L"Tools"}) {
+        SCOPED_TRACE(testing::Message() << "Directory = [" << Latin1(value) << "]");
+        setting.Set(value);
+        Select({archive});
+        ExpectBox(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), archive);
+        handler->Release();
+        handler = nullptr;
+    }
+    setting.Remove();
+    Select({archive});
+    ExpectBox(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), archive);
+
+    // The failure changed nothing: the same handler starts the program once
+    // the setting names its folder.
+    setting.Set(program.dir());
+    EXPECT_EQ(InvokeOffset(handler, 1), S_OK);
+    Record record;
+    EXPECT_TRUE(program.Wait(&record));
+    SetCurrentDirectoryW(old);
+}
+
+// A name beyond Latin-1 whose item has no short form (it is gone) cannot be
+// written: no list file, no start, and the box names that item.
+TEST_F(ErrorBoxTest, NameWithoutShortForm) {
+    const std::wstring wide = scratch.File(L"\u0416\u0443\u043A.zip");
+    Select({wide});
+    ASSERT_TRUE(DeleteFileW(wide.c_str()));
+    ExpectBox(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION), wide);
+}
+
+// Only a failed start shows a box.
+TEST_F(ErrorBoxTest, SuccessShowsNothing) {
+    Select({archive});
+    BoxWatcher watcher;
+    EXPECT_EQ(InvokeOffset(handler, 1), S_OK);
+    Record record;
+    EXPECT_TRUE(program.Wait(&record));
+    EXPECT_TRUE(watcher.Stop().empty());
+}
+
+}  // namespace
