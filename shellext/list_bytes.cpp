@@ -2,14 +2,17 @@
 // same value (ISO 8859-1), whatever code page either side runs with.
 #include "list_bytes.h"
 
-bool FitsListFile(const std::wstring& path) noexcept {
+bool AppendListEntry(std::string& bytes, const std::wstring& path) {
+    const size_t start = bytes.size();
+    bytes.resize(start + path.size() + 1);
+    char* out = &bytes[start];
     for (wchar_t c : path) {
-        if (c == L'\0' || static_cast<unsigned>(c) > 0xFF) return false;
+        if (c == L'\0' || static_cast<unsigned>(c) > 0xFF) {
+            bytes.resize(start);
+            return false;
+        }
+        *out++ = static_cast<char>(static_cast<unsigned char>(c));
     }
+    *out = '*';
     return true;
-}
-
-void AppendListEntry(std::string& bytes, const std::wstring& path) {
-    for (wchar_t c : path) bytes.push_back(static_cast<char>(static_cast<unsigned char>(c)));
-    bytes.push_back('*');
 }

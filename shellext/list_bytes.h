@@ -4,9 +4,7 @@
 
 #include <string>
 
-// Whether every character of the path can be written as one byte of the same
-// value (U+0001 to U+00FF).
-bool FitsListFile(const std::wstring& path) noexcept;
-
-// Appends the path's entry. The path must fit (FitsListFile).
-void AppendListEntry(std::string& bytes, const std::wstring& path);
+// Appends the path's entry when every character can be written as the one
+// byte of the same value (U+0001 to U+00FF); otherwise appends nothing and
+// returns false.
+bool AppendListEntry(std::string& bytes, const std::wstring& path);

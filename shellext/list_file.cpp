@@ -22,14 +22,14 @@ const HRESULT kPathTooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 
 // A character above U+00FF has no byte in the file. The item's short name
 // usually has none (it is made of OEM characters), and opens the same item.
-bool ShortFormFits(const std::wstring& path, std::wstring& shortPath) {
+bool ShortForm(const std::wstring& path, std::wstring& shortPath) {
     DWORD size = GetShortPathNameW(path.c_str(), nullptr, 0);
     if (size == 0) return false;
     shortPath.assign(size, L'\0');
     DWORD length = GetShortPathNameW(path.c_str(), shortPath.data(), size);
     if (length == 0 || length >= size) return false;
     shortPath.resize(length);
-    return FitsListFile(shortPath);
+    return true;
 }
 
 // Every entry in memory first: the file is then written with a single call,
@@ -40,11 +40,7 @@ bool BuildContent(const std::vector<std::wstring>& files, std::string& bytes, CS
     bytes.reserve(total);
     std::wstring shortPath;
     for (const std::wstring& path : files) {
-        if (FitsListFile(path)) {
-            AppendListEntry(bytes, path);
-        } else if (ShortFormFits(path, shortPath)) {
-            AppendListEntry(bytes, shortPath);
-        } else {
+        if (!AppendListEntry(bytes, path) && !(ShortForm(path, shortPath) && AppendListEntry(bytes, shortPath))) {
             why.code = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
             why.path = path;
             return false;
