@@ -111,6 +111,17 @@ TEST_F(ErrorBoxTest, NameWithoutShortForm) {
     ExpectBox(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION), wide);
 }
 
+// A list file that cannot be written is reported like a failed start.
+TEST_F(ErrorBoxTest, TempFolderTooLongForTheListFile) {
+    std::wstring longTemp = temp.dir();
+    longTemp.resize(219, L'x');  // with its backslash 220: the full name would reach MAX_PATH
+    ASSERT_TRUE(CreateDirectoryW(longTemp.c_str(), nullptr));
+    SetEnvironmentVariableW(L"TMP", (longTemp + L"\\").c_str());
+    Select({archive});
+    ExpectBox(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), archive);
+    SetEnvironmentVariableW(L"TMP", temp.dir().c_str());
+}
+
 // Only a failed start shows a box.
 TEST_F(ErrorBoxTest, SuccessShowsNothing) {
     Select({archive});
