@@ -1,6 +1,8 @@
 // Initialize: the selection handed over by the shell, and the archive test.
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "context_menu.h"
 #include "drop_files.h"
 #include "module.h"
@@ -27,20 +29,15 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
 
         std::vector<std::wstring> paths = ReadDropFiles(medium.get().hGlobal);
         std::wstring last = paths.empty() ? std::wstring() : paths.back();
-        bool complete = !paths.empty();
-        std::vector<std::wstring> accepted;
-        accepted.reserve(paths.size());
-        for (std::wstring& path : paths) {
-            if (path.empty()) {
-                complete = false;  // a selection with an unreadable item gets no menu
-                continue;
-            }
-            accepted.push_back(std::move(path));
-        }
-        const bool archive = accepted.size() == 1 && IsArchive(accepted.front());
+        const size_t items = paths.size();
+        paths.erase(std::remove_if(paths.begin(), paths.end(), [](const std::wstring& p) { return p.empty(); }),
+                    paths.end());
+        // A selection with an unreadable item gets no menu.
+        const bool complete = items > 0 && paths.size() == items;
+        const bool archive = paths.size() == 1 && IsArchive(paths.front());
 
         // Nothing above changed the handler: a failure leaves an empty selection.
-        m_selectedFiles = std::move(accepted);
+        m_selectedFiles = std::move(paths);
         m_currentFile = std::move(last);
         m_bSelectionValid = complete;
         m_bIsArchive = archive;
