@@ -89,8 +89,9 @@ BOOL CContextMenu::RunCommand(HWND owner, UINT nCommand) {
     if (m_selectedFiles.empty()) return FALSE;
     // A folder that is not fully qualified would make the shell look for the
     // program in the current drive's root or below the current folder, where
-    // anybody may have put one.
-    if (!IsFullyQualified(m_directory)) {
+    // anybody may have put one. No folder of MAX_PATH characters or more
+    // holds a program the shell can start (Wine's launcher overruns its stack on one).
+    if (!IsFullyQualified(m_directory) || m_directory.size() >= MAX_PATH) {
         ShowErrorMessage(IDS_ERROR_FORMAT, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), m_currentFile.c_str());
         return FALSE;
     }
