@@ -5,7 +5,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 
-PACKAGES="g++-mingw-w64-x86-64 wine wine64 xvfb xauth cmake googletest clang lld"
+PACKAGES="g++-mingw-w64-x86-64 wine wine64 xvfb xauth cmake googletest clang lld nsis"
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -1,0 +1,246 @@
+#!/usr/bin/env bash
+# End to end, as a user meets the extension, in a fresh Wine prefix of its
+# own: the installer run silently, our shell host finding the handler only
+# through what the installer wrote, a stand-in TarnwickUnzip.exe recording
+# what a click hands it, the uninstaller leaving nothing behind.
+#   headless: installer failures, menus, invoking, the 16-item rule, uninstalling
+#   display:  the real popup menu captured to <build>/e2e-menu.png (needs Xvfb)
+#
+# usage: e2e_test.sh <build folder> headless|display
+set -uo pipefail
+build=$(cd "$1" && pwd)
+mode=$2
+bin=$build/bin
+export WINEPREFIX=$build/e2e-$mode-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+WINE=/usr/lib/wine/wine64
+CLSID='{7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}'
+drive=$WINEPREFIX/drive_c
+work=$(mktemp -d)
+failures=0
+trap '/usr/lib/wine/wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+step() { echo "== $*"; }
+# A Windows program; its output goes to files, never to our pipe, which
+# Wine's helper processes would otherwise inherit and hold open.
+win() { "$WINE" "$@" </dev/null >"$work/out" 2>"$work/err"; }
+host() { win "$bin/quillhost.exe" "$@"; }
+show() { sed 's/^/    | /' "$1"; }
+expect_rc() { # expected actual what
+  [ "$1" = "$2" ] || { fail "$3: exit code $2, expected $1"; show "$work/out"; }
+}
+expect_text() { # file fixed-text what
+  grep -qF -- "$2" "$1" || { fail "$3: no '$2'"; show "$1"; }
+}
+expect_no_text() {
+  ! grep -qF -- "$2" "$1" || { fail "$3: unexpected '$2'"; show "$1"; }
+}
+winpath() { echo "Z:$1" | tr / '\\'; }
+
+# The registry and the folders an installation touches, as text to compare.
+snapshot() {
+  local key
+  for key in 'HKLM\Software' 'HKCU\Software'; do
+    win reg export "$key" "$(winpath "$work/export.reg")" /y
+    iconv -f UTF-16LE -t UTF-8 "$work/export.reg" | tr -d '\r'
+  done >"$work/$1.reg"
+  (cd "$drive" && find "Program Files" "ProgramData" | sort) >"$work/$1.files"
+}
+expect_snapshot() { # name-before what
+  snapshot now
+  diff "$work/$1.reg" "$work/now.reg" >"$work/diff" && diff "$work/$1.files" "$work/now.files" >>"$work/diff" ||
+    { fail "$2: left behind"; show "$work/diff"; }
+}
+
+fresh_prefix() {
+  step "a fresh Wine prefix in $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  win wineboot -i
+  win reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+  /usr/lib/wine/wineserver -w  # the registry files are written when it ends
+  [ -f "$WINEPREFIX/system.reg" ] || { fail "wineboot made no prefix"; exit 1; }
+}
+
+install() { # [/D=...] : the folder words stay apart, so Wine passes them unquoted
+  win "$bin/quillshell-setup.exe" /S "$@"
+}
+
+# NSIS's uninstaller copies itself away and returns at once unless it is
+# started with _?=<folder>; started that way from a copy, it reports its exit
+# code and can still remove itself.
+uninstall() { # windows folder, unix folder
+  mkdir -p "$work/un"
+  cp "$2/uninstall.exe" "$work/un/uninstall.exe"
+  # shellcheck disable=SC2086
+  win "$(winpath "$work/un/uninstall.exe")" /S _?=$1
+}
+
+make_samples() {
+  mkdir -p "$drive/Work/Holiday Pictures" "$drive/Many"
+  printf 'PK\005\006%018d' 0 >"$drive/Work/Photos.zip"
+  echo "notes" >"$drive/Work/notes.txt"
+  echo "rar" >"$drive/Work/Backup.part01.rar"
+  for i in $(seq -w 1 40); do echo "$i" >"$drive/Many/file$i.txt"; done
+}
+
+# The stand-in writes received.txt beside itself once it has read everything.
+stand="$drive/Tarnwick Tools"
+received() {
+  local i
+  for i in $(seq 150); do [ -f "$stand/received.txt" ] && break; sleep 0.1; done
+  if [ -f "$stand/received.txt" ]; then
+    mv "$stand/received.txt" "$work/received"
+  else
+    : >"$work/received"
+    fail "TarnwickUnzip.exe was not started"
+  fi
+}
+list_file_re='^list file: C:\\users\\[^\\]+\\Temp\\[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\.txt, '
+
+headless() {
+  fresh_prefix
+  make_samples
+  snapshot before
+
+  step "an installation that cannot copy its files fails and leaves nothing"
+  : >"$drive/Blocked"
+  install /D=C:\\Blocked\\Quillshell
+  expect_rc 3 $? "install into a folder under a file"
+  expect_snapshot before "failed copy"
+
+  step "an installation whose class registration fails fails and leaves nothing"
+  win "$bin/volatile_key.exe" "SOFTWARE\\Classes\\CLSID\\$CLSID"
+  install /D=C:\\Program Files\\Quill_Shell Test
+  expect_rc 4 $? "install with a class key that cannot hold the server key"
+  win reg delete "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID" /f
+  expect_snapshot before "failed registration"
+
+  step "install silently into a folder with a space and an underscore"
+  install /D=C:\\Program Files\\Quill_Shell Test
+  expect_rc 0 $? "install"
+  local folder="$drive/Program Files/Quill_Shell Test" f
+  for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
+    [ -f "$folder/$f" ] || fail "installed folder lacks $f"
+  done
+  win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
+  expect_text "$work/out" 'C:\Program Files\Quill_Shell Test\quillshell.dll' "registered server path"
+
+  step "the host finds the handler for a file and shows the archive group"
+  host list 'C:\Work\Photos.zip'
+  expect_rc 0 $? "list Photos.zip"
+  cp "$work/out" "$work/archive-menu"
+  expect_text "$work/archive-menu" "handler Quillshell $CLSID from HKCR\\*\\shellex\\ContextMenuHandlers" "handler for a file"
+  expect_text "$work/archive-menu" 'Quillshell  Extract to ....  | bitmap  | offset 0  | verb unpackto  | help Decompress to a location of your choice' "archive item 0"
+  expect_text "$work/archive-menu" 'Quillshell  Extract here  | bitmap  | offset 1  | verb unpackhere  | help Decompress here' "archive item 1"
+  expect_text "$work/archive-menu" 'Quillshell  Extract to "Photos\"  | bitmap  | offset 2  | verb unpacktofolder' "archive item 2"
+  expect_text "$work/archive-menu" 'Quillshell  Test archived files  | bitmap  | offset 3  | verb test' "archive item 3"
+  expect_no_text "$work/archive-menu" 'Create zip' "archive menu"
+
+  host list 'C:\Work\Backup.part01.rar'
+  expect_text "$work/out" 'Quillshell  Extract to "Backup\"' "RAR volume"
+
+  step "the host finds the handler for a folder and shows the zip group"
+  host list 'C:\Work\Holiday Pictures'
+  expect_rc 0 $? "list a folder"
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\Directory\\shellex\\ContextMenuHandlers" "handler for a folder"
+  expect_text "$work/out" 'Quillshell  Create zip ....  | bitmap  | offset 0  | verb zipto' "folder item 0"
+  expect_text "$work/out" 'Quillshell  Create "Holiday Pictures.zip"  | bitmap  | offset 1  | verb zip' "folder item 1"
+  expect_text "$work/out" 'Quillshell  Create "Holiday Pictures.zip" with saved password  | bitmap  | offset 2  | verb zipwithmpw' "folder item 2"
+
+  step "a click starts TarnwickUnzip.exe with the token, the list file and the zip path"
+  mkdir -p "$stand"
+  cp "$bin/standin.exe" "$stand/TarnwickUnzip.exe"
+  win reg add 'HKCU\Software\Osmund\Brellow' /v Directory /t REG_SZ /d 'C:\Tarnwick Tools' /f
+  host invoke 'Extract here' 'C:\Work\Photos.zip'
+  expect_rc 0 $? "invoke Extract here"
+  received
+  expect_text "$work/received" 'command line: "C:\Tarnwick Tools\TarnwickUnzip.exe"  ?UnpackHere? "C:\users\' "Extract here: command line"
+  expect_text "$work/received" 'token: ?UnpackHere?' "Extract here: token"
+  grep -qE "${list_file_re}19 bytes, 1 entries$" "$work/received" || { fail "Extract here: list file"; show "$work/received"; }
+  expect_text "$work/received" '  C:\Work\Photos.zip' "Extract here: list entry"
+  expect_text "$work/received" 'zip path: NULL' "Extract here: zip path"
+  expect_no_text "$work/received" 'unterminated' "Extract here: list file ends with *"
+
+  host invoke 'Create "notes.zip"' 'C:\Work\notes.txt'
+  expect_rc 0 $? "invoke the zip caption"
+  received
+  expect_text "$work/received" 'token: ?Zip?' "zip caption: token"
+  expect_text "$work/received" '  C:\Work\notes.txt' "zip caption: list entry"
+  expect_text "$work/received" 'zip path: C:\Work\notes.zip' "zip caption: zip path"
+
+  host verb test 'C:\Work\Photos.zip'
+  expect_rc 0 $? "verb test"
+  received
+  expect_text "$work/received" 'token: ?Test?' "verb test: token"
+
+  step "40 selected files: the menu of the first 16, then all 40 invoked"
+  local many=() expected="$work/expected-entries"
+  : >"$expected"
+  for i in $(seq -w 1 40); do many+=("C:\\Many\\file$i.txt"); echo "  C:\\Many\\file$i.txt" >>"$expected"; done
+  host invoke 'Create "Many.zip"' "${many[@]}"
+  expect_rc 0 $? "invoke on 40 files"
+  expect_text "$work/out" 'menu built from the first 16 of 40 items' "16-item menu"
+  expect_text "$work/out" 'menu rebuilt with fresh handlers for all 40 items' "rebuilt menu"
+  received
+  grep -qE "${list_file_re}[0-9]+ bytes, 40 entries$" "$work/received" || { fail "40 files: list file"; show "$work/received"; }
+  grep '^  C:' "$work/received" | diff "$expected" - >"$work/diff" || { fail "40 files: entries"; show "$work/diff"; }
+  expect_text "$work/received" 'zip path: C:\Many\Many.zip' "40 files: zip path"
+
+  step "no list file is left in the temporary folder"
+  local left
+  left=$(find "$drive/users" -path '*/Temp/*' -name '*-*-*-*-*.txt' | wc -l)
+  [ "$left" = 0 ] || fail "$left list file(s) left in Temp"
+
+  step "uninstall silently: no handler, no key, no file of ours"
+  rm -rf "$stand"
+  win reg delete 'HKCU\Software\Osmund' /f
+  uninstall 'C:\Program Files\Quill_Shell Test' "$folder"
+  expect_rc 0 $? "uninstall"
+  host list 'C:\Work\Photos.zip'
+  expect_text "$work/out" 'no context-menu handler found' "file after uninstall"
+  host list 'C:\Work\Holiday Pictures'
+  expect_text "$work/out" 'no context-menu handler found' "folder after uninstall"
+  rm -f "$drive/Blocked"
+  expect_snapshot before "uninstall"
+}
+
+display() {
+  fresh_prefix
+  make_samples
+  step "install silently into the default folder"
+  install
+  expect_rc 0 $? "install"
+  [ -f "$drive/Program Files/Quillshell/quillshell.dll" ] || fail "no quillshell.dll in C:\\Program Files\\Quillshell"
+
+  step "the real popup menu, captured"
+  local png=$build/e2e-menu.png
+  rm -f "$png"
+  host popup "$(winpath "$png")" --select 'Extract here' 'C:\Work\Photos.zip'
+  expect_rc 0 $? "popup"
+  cat "$work/out"
+  if [ ! -f "$png" ]; then
+    fail "no PNG written"
+    return
+  fi
+  # The IHDR chunk follows the 8-byte signature: length, type, width, height.
+  local signature width height size
+  signature=$(od -An -tx1 -N8 "$png" | tr -d ' \n')
+  read -r width height < <(od -An -tu1 -j16 -N8 "$png" |
+    awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')
+  size=$(stat -c %s "$png")
+  echo "PNG: ${width}x${height}, $size bytes: $png"
+  [ "$signature" = 89504e470d0a1a0a ] || fail "not a PNG file"
+  { [ "$width" -ge 300 ] && [ "$width" -le 1024 ] && [ "$height" -ge 250 ] && [ "$height" -le 768 ]; } ||
+    fail "implausible size ${width}x${height}"
+  # A blank capture compresses to almost nothing; a menu with text does not.
+  [ "$size" -ge 6000 ] || fail "PNG of $size bytes is too small to show a menu"
+}
+
+case $mode in
+headless) headless ;;
+display) display ;;
+*) echo "usage: $0 <build folder> headless|display"; exit 2 ;;
+esac
+echo "e2e ($mode): $failures failure(s)"
+[ "$failures" = 0 ]
