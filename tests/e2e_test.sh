@@ -219,6 +219,11 @@ display() {
   host popup "$(winpath "$png")" --select 'Extract here' 'C:\Work\Photos.zip'
   expect_rc 0 $? "popup"
   cat "$work/out"
+  # The highlighted item's help text reached the status bar, as in Explorer.
+  expect_text "$work/out" 'status bar: Decompress here' "popup highlight"
+  local colours
+  colours=$(sed -n 's/^menu window: .*, \([0-9]*\) colours.*/\1/p' "$work/out")
+  [ "${colours:-0}" -ge 4 ] || fail "the menu's part of the picture has ${colours:-no} colours"
   if [ ! -f "$png" ]; then
     fail "no PNG written"
     return

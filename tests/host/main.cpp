@@ -112,7 +112,7 @@ int InvokeCaption(const Session& session, const std::wstring& caption) {
     }
     const LoadedHandler& handler = target->Handlers()[line.owner];
     const HRESULT hr = target->InvokeItem(line, windows.view, session.selection.FolderPath());
-    Say(L"InvokeCommand(\"" + caption + L"\": " + handler.entry.name + L" offset " +
+    Say(L"click on " + caption + L": InvokeCommand(" + handler.entry.name + L", offset " +
         std::to_wstring(line.id - handler.idFirst) + L") = " + HrText(hr));
     return SUCCEEDED(hr) ? kExitOk : kExitHandlerFailed;
 }
@@ -136,7 +136,7 @@ int InvokeVerb(const Session& session, const std::wstring& verb) {
             continue;
         }
         const HRESULT hr = host.InvokeVerb(i, verb, windows.view, session.selection.FolderPath());
-        Say(L"InvokeCommand(verb \"" + verb + L"\": " + handler.entry.name + L") = " + HrText(hr));
+        Say(L"verb " + verb + L": InvokeCommand(" + handler.entry.name + L") = " + HrText(hr));
         if (hr == S_OK) return kExitOk;
     }
     return failed ? kExitHandlerFailed : kExitNotFound;

@@ -6,6 +6,7 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -20,8 +21,10 @@ struct PopupState {
     UINT downPresses = 0;  // keys that move the highlight onto the chosen item
     int stage = 0;         // 0 menu not yet idle, 1 keys sent, 2 captured
     std::wstring status;
+    std::wstring capturedStatus;  // the status bar in the picture
     UniqueBitmap capture;
     SIZE size{};
+    RECT menu{};  // the popup menu's window within the capture; empty when none was up
 };
 
 PopupState* StateOf(HWND hwnd) { return static_cast<PopupState*>(GetPropW(hwnd, L"QuillHostData")); }
@@ -71,15 +74,15 @@ void Paint(HWND hwnd, const PopupState& state) {
     EndPaint(hwnd, &ps);
 }
 
-RECT MenuRect(HWND frame) {
+// The frame and the menu's window (class "#32768"), in screen coordinates.
+RECT CaptureRect(HWND frame, RECT* menu) {
     RECT rect{};
     GetWindowRect(frame, &rect);
+    *menu = {};
     if (HWND popup = FindWindowW(L"#32768", nullptr)) {
-        RECT menu{};
-        GetWindowRect(popup, &menu);
-        UnionRect(&rect, &rect, &menu);
+        GetWindowRect(popup, menu);
+        UnionRect(&rect, &rect, menu);
     }
-    InflateRect(&rect, kMargin, kMargin);
     rect.left = std::max<LONG>(rect.left, 0);
     rect.top = std::max<LONG>(rect.top, 0);
     rect.right = std::min<LONG>(rect.right, GetSystemMetrics(SM_CXSCREEN));
@@ -88,8 +91,15 @@ RECT MenuRect(HWND frame) {
 }
 
 void Capture(HWND frame, PopupState* state) {
-    const RECT rect = MenuRect(frame);
+    RECT menu;
+    const RECT rect = CaptureRect(frame, &menu);
     state->size = {rect.right - rect.left, rect.bottom - rect.top};
+    if (!IsRectEmpty(&menu)) {
+        state->menu = menu;
+        OffsetRect(&state->menu, -rect.left, -rect.top);
+        const RECT picture{0, 0, state->size.cx, state->size.cy};
+        IntersectRect(&state->menu, &state->menu, &picture);
+    }
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     state->capture.reset(CreateCompatibleBitmap(screen, state->size.cx, state->size.cy));
@@ -98,6 +108,27 @@ void Capture(HWND frame, PopupState* state) {
     SelectObject(memory, old);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+}
+
+// Distinct colours inside the menu's part of the capture: a screen that
+// could not be read back, or a menu that never painted, gives one or two.
+size_t CountColours(const PopupState& state) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = state.size.cx;
+    info.bmiHeader.biHeight = -state.size.cy;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<DWORD> pixels(size_t(state.size.cx) * state.size.cy);
+    HDC screen = GetDC(nullptr);
+    const int rows = GetDIBits(screen, state.capture.get(), 0, state.size.cy, pixels.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (rows != state.size.cy) return 0;
+    std::set<DWORD> colours;
+    for (LONG y = state.menu.top; y < state.menu.bottom; ++y)
+        for (LONG x = state.menu.left; x < state.menu.right; ++x) colours.insert(pixels[size_t(y) * state.size.cx + x] & 0xFFFFFF);
+    return colours.size();
 }
 
 LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -130,6 +161,7 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         if (wParam == kCaptureTimer && state->stage == 1) {
             KillTimer(hwnd, kCaptureTimer);
             Capture(hwnd, state);
+            state->capturedStatus = state->status;
             state->stage = 2;
             EndMenu();
         }
@@ -201,6 +233,14 @@ int ShowPopup(const ContextMenuHost& host, const ShellSelection& selection, cons
         Say(L"the menu never became idle; nothing captured");
         return kExitHostError;
     }
+    if (IsRectEmpty(&state.menu)) {
+        Say(L"no menu window on the screen; nothing captured");
+        return kExitHostError;
+    }
+    Say(L"menu window: " + std::to_wstring(state.menu.right - state.menu.left) + L"x" +
+        std::to_wstring(state.menu.bottom - state.menu.top) + L" pixels, " + std::to_wstring(CountColours(state)) +
+        L" colours");
+    Say(L"status bar: " + state.capturedStatus);
     const HRESULT hr = SavePng(state.capture.get(), pngPath);
     if (FAILED(hr)) {
         Say(L"cannot write " + pngPath + L": " + HrText(hr));
