@@ -12,11 +12,15 @@ for bin in "$dll" "$exe"; do
     fi
   done
 done
-exports=$("$objdump" -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[\s*\([0-9]*\)\] \(.*\)$/\1 \2/p' | tr '\n' ';')
-# binutils lists ordinal minus base beside each name.
-[ "$exports" = "0 DllCanUnloadNow;1 DllGetClassObject;" ] || { echo "FAIL: exports are '$exports'"; fail=1; }
-"$objdump" -p "$dll" | grep -q 'Ordinal Base 1$' || { echo "FAIL: ordinal base"; fail=1; }
-"$objdump" -p "$dll" | grep -Eq '^\s*Export Address Table\s+0+2$' || { echo "FAIL: more than two exports"; fail=1; }
+dump=$("$objdump" -p "$dll")
+# binutils lists each name with its ordinal minus the table's base: GNU ld
+# starts the table at ordinal 1, lld at 0 with slot 0 left empty.
+base=$(printf "%s\n" "$dump" | sed -n 's/^Ordinal Base\s*\([0-9]*\)$/\1/p')
+exports=$(printf "%s\n" "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[\s*\([0-9]*\)\] \(.*\)$/\1 \2/p' |
+          while read -r index name; do echo "$((index + ${base:-0})) $name"; done | tr '\n' ';')
+[ "$exports" = "1 DllCanUnloadNow;2 DllGetClassObject;" ] || { echo "FAIL: exports are '$exports'"; fail=1; }
+entries=$(printf "%s\n" "$dump" | sed -n '/^Export Address Table -- Ordinal Base/,/^$/p' | grep -c 'Export RVA')
+[ "$entries" = 2 ] || { echo "FAIL: $entries exports, not two"; fail=1; }
 "$objdump" -p "$dll" | grep -Eq '^Name\s+[0-9a-f]+ quillshell\.dll$' || { echo "FAIL: export directory name"; fail=1; }
 [ $fail = 0 ] && echo "binaries OK: $(wc -c <"$dll") bytes DLL, system imports only"
 exit $fail
