@@ -2,6 +2,9 @@
 // of the right-clicked item, each naming handlers under
 //   HKEY_CLASSES_ROOT\<class key>\shellex\ContextMenuHandlers\<name>
 //     (default)  REG_SZ  {CLSID}     (or the key's name is the CLSID itself)
+// and, for systems that enforce it, the approval list
+//   HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved
+//     {CLSID}  REG_SZ  <description>
 #include "host.h"
 
 namespace {
@@ -27,7 +30,19 @@ std::wstring Extension(const std::wstring& path) {
     return path.substr(dot);
 }
 
+bool IsApproved(REFCLSID clsid) {
+    return RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
+                        GuidText(clsid).c_str(), RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
 }  // namespace
+
+bool ApprovalEnforced() {
+    DWORD value = 0, size = sizeof(value);
+    return RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer",
+                        L"EnforceShellExtensionSecurity", RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS &&
+           value != 0;
+}
 
 std::vector<std::wstring> ClassKeysFor(const std::wstring& path, bool isFolder) {
     if (isFolder) return {L"Folder", L"AllFilesystemObjects", L"Directory"};
@@ -40,7 +55,10 @@ std::vector<std::wstring> ClassKeysFor(const std::wstring& path, bool isFolder) 
     return keys;
 }
 
-std::vector<HandlerEntry> FindHandlers(const std::vector<std::wstring>& classKeys) {
+std::vector<HandlerEntry> FindHandlers(const std::vector<std::wstring>& classKeys, bool isFolder) {
+    // Initialize gets the key of the item's type: its ProgID (or "*"), or a
+    // file system folder's "Directory".
+    const std::wstring typeKey = isFolder ? L"Directory" : classKeys.front();
     std::vector<HandlerEntry> found;
     for (const std::wstring& classKey : classKeys) {
         const std::wstring parent = classKey + L"\\shellex\\ContextMenuHandlers";
@@ -55,11 +73,13 @@ std::vector<HandlerEntry> FindHandlers(const std::vector<std::wstring>& classKey
             HandlerEntry entry;
             entry.name = name;
             entry.classKey = classKey;
+            entry.typeKey = typeKey;
             std::wstring value;
             const bool named = ReadDefault(key.get(), name, &value) && ParseClsid(value, &entry.clsid);
             if (!named && !ParseClsid(entry.name, &entry.clsid)) continue;
             bool seen = false;
             for (const HandlerEntry& other : found) seen = seen || IsEqualCLSID(other.clsid, entry.clsid);
+            entry.approved = IsApproved(entry.clsid);
             if (!seen) found.push_back(entry);
         }
     }

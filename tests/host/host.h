@@ -88,11 +88,15 @@ struct HandlerEntry {
     CLSID clsid{};
     std::wstring name;      // subkey of shellex\ContextMenuHandlers
     std::wstring classKey;  // the class key it hangs under: a ProgID, "*", "Directory"...
+    std::wstring typeKey;   // the item's own type key, handed to Initialize
+    bool approved = false;  // listed under Shell Extensions\Approved
 };
 // The class keys of an item, in the order in which Explorer loads their handlers.
 std::vector<std::wstring> ClassKeysFor(const std::wstring& path, bool isFolder);
 // Every handler named under those keys, each class once.
-std::vector<HandlerEntry> FindHandlers(const std::vector<std::wstring>& classKeys);
+std::vector<HandlerEntry> FindHandlers(const std::vector<std::wstring>& classKeys, bool isFolder);
+// Explorer loads only approved handlers when this policy is set.
+bool ApprovalEnforced();
 
 // selection.cpp: a real shell data object for items of one folder.
 class ShellSelection {

@@ -62,7 +62,7 @@ bool Prepare(const std::vector<std::wstring>& paths, Session* session) {
         return false;
     }
     session->classKeys = ClassKeysFor(paths.front(), session->selection.FirstIsFolder());
-    session->handlers = FindHandlers(session->classKeys);
+    session->handlers = FindHandlers(session->classKeys, session->selection.FirstIsFolder());
     PrintSelection(session->selection, session->classKeys, session->handlers);
     if (paths.size() > kMenuSelectionLimit)
         Say(L"menu built from the first " + std::to_wstring(kMenuSelectionLimit) + L" of " +

@@ -75,6 +75,23 @@ HRESULT Invoke(IContextMenu* menu, LPCSTR verb, LPCWSTR verbW, HWND hwnd, const 
     return menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
 }
 
+// Creates one handler and hands it the selection; the failure, or empty.
+std::wstring CreateAndInitialize(const ShellSelection& selection, LoadedHandler* loaded) {
+    const HandlerEntry& entry = loaded->entry;
+    if (!entry.approved && ApprovalEnforced())
+        return L"not loaded: not approved, and EnforceShellExtensionSecurity is set";
+    HRESULT hr = CoCreateInstance(entry.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu,
+                                  loaded->menu.put_void());
+    if (FAILED(hr)) return L"CoCreateInstance failed: " + HrText(hr);
+    ComPtr<IShellExtInit> init;
+    if (FAILED(hr = loaded->menu.As(&init))) return L"no IShellExtInit: " + HrText(hr);
+    UniqueHKey typeKey;
+    RegOpenKeyExW(HKEY_CLASSES_ROOT, entry.typeKey.c_str(), 0, KEY_READ, typeKey.put());
+    hr = init->Initialize(selection.Folder(), selection.DataObject(), typeKey.get());
+    if (FAILED(hr)) return L"Initialize failed: " + HrText(hr);
+    return L"";
+}
+
 }  // namespace
 
 UINT ContextMenuHost::FlagsFor(size_t itemCount) {
@@ -94,22 +111,10 @@ void ContextMenuHost::Build(const ShellSelection& selection, const std::vector<H
     for (const HandlerEntry& entry : handlers) {
         LoadedHandler loaded;
         loaded.entry = entry;
-        ComPtr<IShellExtInit> init;
-        HRESULT hr = CoCreateInstance(entry.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu,
-                                      loaded.menu.put_void());
-        if (FAILED(hr)) {
-            loaded.failure = L"CoCreateInstance failed: " + HrText(hr);
-        } else if (FAILED(hr = loaded.menu.As(&init))) {
-            loaded.failure = L"no IShellExtInit: " + HrText(hr);
-        } else {
-            UniqueHKey classKey;
-            RegOpenKeyExW(HKEY_CLASSES_ROOT, entry.classKey.c_str(), 0, KEY_READ, classKey.put());
-            hr = init->Initialize(selection.Folder(), selection.DataObject(), classKey.get());
-            if (FAILED(hr)) loaded.failure = L"Initialize failed: " + HrText(hr);
-        }
+        loaded.failure = CreateAndInitialize(selection, &loaded);
         if (loaded.failure.empty()) {
             const int before = GetMenuItemCount(m_menu.get());
-            hr = loaded.menu->QueryContextMenu(m_menu.get(), index, nextId, kLastHandlerId, flags);
+            const HRESULT hr = loaded.menu->QueryContextMenu(m_menu.get(), index, nextId, kLastHandlerId, flags);
             const int inserted = GetMenuItemCount(m_menu.get()) - before;
             if (FAILED(hr)) {
                 loaded.failure = L"QueryContextMenu failed: " + HrText(hr);
@@ -206,7 +211,8 @@ HRESULT ContextMenuHost::InvokeVerb(size_t index, const std::wstring& verb, HWND
 void ContextMenuHost::Print(const std::wstring& title) const {
     for (const LoadedHandler& handler : m_handlers) {
         Say(L"handler " + handler.entry.name + L" " + GuidText(handler.entry.clsid) + L" from HKCR\\" +
-            handler.entry.classKey + L"\\shellex\\ContextMenuHandlers");
+            handler.entry.classKey + L"\\shellex\\ContextMenuHandlers" +
+            (handler.entry.approved ? L", approved" : L", not approved"));
         if (!handler.failure.empty()) {
             Say(L"  " + handler.failure);
             continue;
