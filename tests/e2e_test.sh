@@ -96,7 +96,14 @@ received() {
     fail "TarnwickUnzip.exe was not started"
   fi
 }
-list_file_re='^list file: C:\\users\\[^\\]+\\Temp\\[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\.txt, '
+guid_txt='C:\\users\\[^\\]+\\Temp\\[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\.txt'
+list_file_re="^list file: $guid_txt, "
+# The whole command line: the quoted program, then the parameters, which
+# begin with a space of their own.
+expect_command_line() { # token, zip path (a regular expression), what
+  local re="^command line: \"C:\\\\Tarnwick Tools\\\\TarnwickUnzip\.exe\"  $1 \"$guid_txt\" \"$2\"\$"
+  grep -qE -- "$re" "$work/received" || { fail "$3: command line"; show "$work/received"; }
+}
 
 headless() {
   fresh_prefix
@@ -119,6 +126,8 @@ headless() {
   step "install silently into a folder with a space and an underscore"
   install /D=C:\\Program Files\\Quill_Shell Test
   expect_rc 0 $? "install"
+  install /D=C:\\Program Files\\Quill_Shell Test
+  expect_rc 0 $? "install again over the first installation"
   local folder="$drive/Program Files/Quill_Shell Test" f
   for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
     [ -f "$folder/$f" ] || fail "installed folder lacks $f"
@@ -163,7 +172,7 @@ headless() {
   host invoke 'Extract here' 'C:\Work\Photos.zip'
   expect_rc 0 $? "invoke Extract here"
   received
-  expect_text "$work/received" 'command line: "C:\Tarnwick Tools\TarnwickUnzip.exe"  ?UnpackHere? "C:\users\' "Extract here: command line"
+  expect_command_line '\?UnpackHere\?' 'NULL' "Extract here"
   expect_text "$work/received" 'token: ?UnpackHere?' "Extract here: token"
   grep -qE "${list_file_re}19 bytes, 1 entries$" "$work/received" || { fail "Extract here: list file"; show "$work/received"; }
   expect_text "$work/received" '  C:\Work\Photos.zip' "Extract here: list entry"
@@ -173,6 +182,7 @@ headless() {
   host invoke 'Create "notes.zip"' 'C:\Work\notes.txt'
   expect_rc 0 $? "invoke the zip caption"
   received
+  expect_command_line '\?Zip\?' 'C:\\Work\\notes\.zip' "zip caption"
   expect_text "$work/received" 'token: ?Zip?' "zip caption: token"
   expect_text "$work/received" '  C:\Work\notes.txt' "zip caption: list entry"
   expect_text "$work/received" 'zip path: C:\Work\notes.zip' "zip caption: zip path"
