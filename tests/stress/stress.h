@@ -158,6 +158,7 @@ private:
 struct ResourceCount {
     unsigned long handles = 0;
     unsigned long gdi = 0;
+    size_t privateBytes = 0;
     const char* how = "";
 };
 ResourceCount CountResources();

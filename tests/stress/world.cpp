@@ -3,6 +3,7 @@
 // and the resource counts.
 #include <windows.h>
 #include <shellapi.h>
+#include <psapi.h>
 
 #include "stress.h"
 #include "support.h"
@@ -384,6 +385,9 @@ ResourceCount CountResources() {
     r.handles = handles;
     r.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     r.how = "GetProcessHandleCount, GetGuiResources";
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    if (K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)))
+        r.privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;  // Wine fills only the latter
     if (r.handles == 0) {  // no process runs without a handle: the call is a stub
         r.handles = HandlesFromSystemList();
         r.gdi = GdiObjectsByIndex();
