@@ -260,6 +260,7 @@ display() {
   [ "$size" -ge 6000 ] || fail "PNG of $size bytes is too small to show a menu"
 }
 
+[ -f "$bin/quillshell-setup.exe" ] || { echo "FAIL: no $bin/quillshell-setup.exe (makensis, of the Debian package nsis, builds it)"; exit 1; }
 case $mode in
 headless) headless ;;
 display) display ;;

@@ -64,25 +64,27 @@ bool Prepare(const std::vector<std::wstring>& paths, Session* session) {
     session->classKeys = ClassKeysFor(paths.front(), session->selection.FirstIsFolder());
     session->handlers = FindHandlers(session->classKeys, session->selection.FirstIsFolder());
     PrintSelection(session->selection, session->classKeys, session->handlers);
-    if (paths.size() > kMenuSelectionLimit)
-        Say(L"menu built from the first " + std::to_wstring(kMenuSelectionLimit) + L" of " +
-            std::to_wstring(paths.size()) + L" items");
     return true;
+}
+
+// The menu a right-click shows, printed.
+void BuildShownMenu(const Session& session, ContextMenuHost* host) {
+    const size_t shown = session.menuSelection.Paths().size(), all = session.selection.Paths().size();
+    if (shown < all)
+        Say(L"menu built from the first " + std::to_wstring(shown) + L" of " + std::to_wstring(all) + L" items");
+    host->Build(session.menuSelection, session.handlers, ContextMenuHost::FlagsFor(shown));
+    host->Print(L"flags " + Hex(ContextMenuHost::FlagsFor(shown)));
 }
 
 int List(const Session& session) {
     ContextMenuHost host;
-    const size_t count = session.menuSelection.Paths().size();
-    host.Build(session.menuSelection, session.handlers, ContextMenuHost::FlagsFor(count));
-    host.Print(L"flags " + Hex(ContextMenuHost::FlagsFor(count)));
+    BuildShownMenu(session, &host);
     return host.AnyFailure() ? kExitHandlerFailed : kExitOk;
 }
 
 int InvokeCaption(const Session& session, const std::wstring& caption) {
     ContextMenuHost host;
-    const size_t shown = session.menuSelection.Paths().size();
-    host.Build(session.menuSelection, session.handlers, ContextMenuHost::FlagsFor(shown));
-    host.Print(L"flags " + Hex(ContextMenuHost::FlagsFor(shown)));
+    BuildShownMenu(session, &host);
     MenuLine line;
     if (!host.FindCaption(caption, &line)) {
         Say(L"no handler item \"" + caption + L"\" in the menu");
@@ -144,9 +146,7 @@ int InvokeVerb(const Session& session, const std::wstring& verb) {
 
 int Popup(const Session& session, const std::wstring& png, const std::wstring& highlight) {
     ContextMenuHost host;
-    const size_t count = session.menuSelection.Paths().size();
-    host.Build(session.menuSelection, session.handlers, ContextMenuHost::FlagsFor(count));
-    host.Print(L"flags " + Hex(ContextMenuHost::FlagsFor(count)));
+    BuildShownMenu(session, &host);
     const int rc = ShowPopup(host, session.menuSelection, FolderName(session.selection), png, highlight);
     return rc == kExitOk && host.AnyFailure() ? kExitHandlerFailed : rc;
 }
