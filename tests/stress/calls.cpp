@@ -190,10 +190,7 @@ void QueryContextMenu(Context& c) {
     const HRESULT hr = c.handler->QueryContextMenu(menu, index, first, last, flags);
     c.mayStart = c.world.MayStartAfterRead(c.mayStart);
     if (FAILED(hr) || HRESULT_CODE(hr) > 5) Fail("QueryContextMenu returned 0x%08lx", hr);
-    if (!live) {
-        if (menu && menuRoll < 88) DestroyMenu(menu);
-        return;
-    }
+    if (!live) return;
 
     const std::vector<MenuEntry> after = ReadMenu(menu);
     DestroyMenu(menu);
