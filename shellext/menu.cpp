@@ -61,6 +61,10 @@ std::vector<MenuItemInfo> CContextMenu::BuildGroup(UINT idCmdFirst) {
 
 // Inserts this menu's records between two separators, from indexMenu on.
 UINT CContextMenu::AddMenuItems(HMENU hmenu, UINT indexMenu) {
+    // A position past the end (such as -1) appends; counting on from it would
+    // wrap around and put the items at the top, away from their separator.
+    const int count = GetMenuItemCount(hmenu);
+    if (count >= 0 && indexMenu > static_cast<UINT>(count)) indexMenu = static_cast<UINT>(count);
     InsertMenuW(hmenu, indexMenu, MF_SEPARATOR | MF_BYPOSITION, 0, nullptr);
     UINT position = indexMenu + 1;
     for (const MenuItemInfo& item : m_menuItems) {

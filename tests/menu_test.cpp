@@ -37,10 +37,11 @@ protected:
         return shown;
     }
 
-    static Shown Query(IContextMenu* handler, UINT first = kFirst, UINT last = kLast, UINT flags = CMF_NORMAL) {
+    static Shown Query(IContextMenu* handler, UINT first = kFirst, UINT last = kLast, UINT flags = CMF_NORMAL,
+                       UINT index = kHostItems) {
         HMENU menu = HostMenu(kHostItems);
         Shown shown;
-        shown.hr = handler->QueryContextMenu(menu, kHostItems, first, last, flags);
+        shown.hr = handler->QueryContextMenu(menu, index, first, last, flags);
         std::vector<MenuEntry> all = ReadMenu(menu);
         shown.ours.assign(all.begin() + kHostItems, all.end());
         DestroyMenu(menu);
@@ -168,6 +169,19 @@ TEST_F(MenuTest, FlagsAndRanges) {
         EXPECT_EQ(shown.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, c.code));
         EXPECT_EQ(shown.ours.size(), c.entries);
     }
+}
+
+// Any position at or past the end appends the group after the host's items.
+TEST_F(MenuTest, PositionsPastTheEndAppend) {
+    IContextMenu* handler = CreateHandler();
+    IDataObject* data = ShellDataObject({scratch.File(L"notes.txt")});
+    ASSERT_EQ(InitializeHandler(handler, data), S_OK);
+    data->Release();
+    for (UINT index : {UINT(kHostItems), UINT(kHostItems + 1), 0x7FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(Captions(Query(handler, kFirst, kLast, CMF_NORMAL, index)), ZipGroup(L"notes.zip"));
+    }
+    handler->Release();
 }
 
 TEST_F(MenuTest, SelectionsThatGetNoMenu) {
