@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -45,20 +46,45 @@ struct Pair {
 // Runs ours and the floor alternately, `rounds` times each, `batch` calls per
 // round; the medians of the per-call times are compared, which keeps a noisy
 // machine from favouring either side.
-Pair Measure(int batch, const std::function<void()>& ours, const std::function<void()>& floor) {
+// `settle`, untimed, runs after each batch: it waits for what a batch started
+// to end, so that neither side runs beside the other's leftovers.
+Pair Measure(int batch, const std::function<void()>& ours, const std::function<void()>& floor,
+             const std::function<void()>& settle = [] {}) {
     std::vector<double> a, b;
-    ours();  // warm both paths once
-    floor();
+    auto timed = [&](const std::function<void()>& f) {
+        const double t0 = Now();
+        for (int i = 0; i < batch; ++i) f();
+        const double t = (Now() - t0) / batch;
+        settle();
+        return t;
+    };
+    timed(ours);  // warm both paths once
+    timed(floor);
     for (int r = 0; r < g_rounds; ++r) {
-        double t0 = Now();
-        for (int i = 0; i < batch; ++i) ours();
-        double t1 = Now();
-        for (int i = 0; i < batch; ++i) floor();
-        double t2 = Now();
-        a.push_back((t1 - t0) / batch);
-        b.push_back((t2 - t1) / batch);
+        a.push_back(timed(ours));
+        b.push_back(timed(floor));
     }
     return {Median(a), Median(b)};
+}
+
+// Waits until no started program is left running.
+void WaitForPrograms(const wchar_t* name) {
+    for (int tries = 0; tries < 100; ++tries) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof(entry);
+        DWORD running = 0;
+        for (BOOL ok = Process32FirstW(snapshot, &entry); ok && !running; ok = Process32NextW(snapshot, &entry))
+            if (lstrcmpiW(entry.szExeFile, name) == 0) running = entry.th32ProcessID;
+        CloseHandle(snapshot);
+        if (!running) return;
+        if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, running)) {
+            WaitForSingleObject(process, 1000);
+            CloseHandle(process);
+        } else {
+            Sleep(10);
+        }
+    }
 }
 
 void PrintRow(const char* name, const char* floorName, Pair p, double goal) {
@@ -246,7 +272,10 @@ int wmain(int argc, wchar_t** argv) {
         ShellExecuteW(nullptr, L"open", program.c_str(), (L" ?Zip? \"" + name + L"\" \"C:\\x.zip\"").c_str(), nullptr,
                       SW_SHOWNORMAL);
     };
-    p = Measure(1, ours, floor);
+    p = Measure(1, ours, floor, [] {
+        WaitForPrograms(L"TarnwickUnzip.exe");
+        RemoveListFiles();
+    });
     PrintRow("3 invoke on 100,000 items, up to the start", "walk + one WriteFile of the same bytes + one ShellExecuteW",
              p, 1.5);
     RemoveListFiles();
