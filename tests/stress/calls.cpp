@@ -208,15 +208,21 @@ constexpr size_t kGuard = 64;
 
 BYTE Pattern(size_t i) { return static_cast<BYTE>(i * 31 + 7); }
 
-void GetCommandString(Context& c) {
+// `asked` is how Explorer asks, item by item as the pointer moves: a wide
+// verb or help text for an offset of the menu.
+void GetCommandString(Context& c, bool asked = false) {
     Rng& rng = c.rng;
     c.counters.Call("GetCommandString");
-    const UINT_PTR idCmd = rng.Percent(85) ? rng.Below(8)
-                                           : PickOf(rng, {0x10, 0xFFFF, 0x10000, 0xFFFFFFFFu, rng.U32()}) +
-                                                 (rng.Percent(30) ? (static_cast<UINT_PTR>(rng.U32()) << 32) : 0);
-    const UINT type = rng.Percent(90) ? rng.Below(8) : PickOf(rng, {GCS_VERBICONW, 0x14, 0x100, rng.U32()});
-    const UINT cchMax = rng.Percent(70) ? PickOf(rng, {0, 1, 2, 5, 9, 14, 15, 16, 40, 80, 260})
-                                        : rng.Below(4097);
+    UINT_PTR idCmd = rng.Percent(85) ? rng.Below(8)
+                                     : PickOf(rng, {0x10, 0xFFFF, 0x10000, 0xFFFFFFFFu, rng.U32()}) +
+                                           (rng.Percent(30) ? (static_cast<UINT_PTR>(rng.U32()) << 32) : 0);
+    UINT type = rng.Percent(90) ? rng.Below(8) : PickOf(rng, {GCS_VERBICONW, 0x14, 0x100, rng.U32()});
+    UINT cchMax = rng.Percent(70) ? PickOf(rng, {0, 1, 2, 5, 9, 14, 15, 16, 40, 80, 260}) : rng.Below(4097);
+    if (asked) {
+        idCmd = rng.Below(5);
+        type = rng.Percent(50) ? GCS_VERBW : GCS_HELPTEXTW;
+        cchMax = PickOf(rng, {1, 2, 14, 15, 16, 40, 260, 260, 260});
+    }
     const size_t unit = (type & GCS_UNICODE) ? sizeof(wchar_t) : 1;
     const size_t bytes = cchMax * unit;
     const bool nullBuffer = rng.Percent(4);
@@ -390,6 +396,10 @@ void RunSequence(IContextMenu* handler, bool& mayStart, World& world, Pools& poo
         Initialize(c);
         ++g_where.call;
         QueryContextMenu(c);
+        for (uint32_t asks = rng.Percent(50) ? rng.Below(6) : 0; asks > 0; --asks) {
+            ++g_where.call;
+            GetCommandString(c, true);
+        }
     }
     for (uint32_t calls = rng.Below(12); calls > 0; --calls) {
         ++g_where.call;
