@@ -21,23 +21,6 @@ std::vector<std::wstring> PerIndex(HGLOBAL block) {
     return paths;
 }
 
-std::vector<BYTE> WideList(const std::vector<std::wstring>& paths) {
-    std::vector<BYTE> bytes;
-    for (const std::wstring& p : paths) {
-        auto* b = reinterpret_cast<const BYTE*>(p.c_str());
-        bytes.insert(bytes.end(), b, b + (p.size() + 1) * sizeof(wchar_t));
-    }
-    bytes.insert(bytes.end(), {0, 0});
-    return bytes;
-}
-
-std::vector<BYTE> AnsiList(const std::vector<std::string>& paths) {
-    std::vector<BYTE> bytes;
-    for (const std::string& p : paths) bytes.insert(bytes.end(), p.c_str(), p.c_str() + p.size() + 1);
-    bytes.push_back(0);
-    return bytes;
-}
-
 TEST(DropFiles, SameAsThePlatformPerIndex) {
     const std::wstring longPath = L"C:\\" + std::wstring(700, L'n') + L".txt";
     struct Case {

@@ -59,7 +59,7 @@ HGLOBAL MakeDropBlock(const std::vector<BYTE>& listBytes, bool wide) {
     return h;
 }
 
-TestDataObject* TestDataObject::Wide(const std::vector<std::wstring>& paths) {
+std::vector<BYTE> WideList(const std::vector<std::wstring>& paths) {
     std::vector<BYTE> bytes;
     auto append = [&](const wchar_t* p, size_t n) {
         const BYTE* b = reinterpret_cast<const BYTE*>(p);
@@ -67,14 +67,22 @@ TestDataObject* TestDataObject::Wide(const std::vector<std::wstring>& paths) {
     };
     for (const std::wstring& path : paths) append(path.c_str(), path.size() + 1);
     append(L"", 1);
-    return new TestDataObject(std::move(bytes), true, false);
+    return bytes;
 }
 
-TestDataObject* TestDataObject::Ansi(const std::vector<std::string>& paths) {
+std::vector<BYTE> AnsiList(const std::vector<std::string>& paths) {
     std::vector<BYTE> bytes;
     for (const std::string& path : paths) bytes.insert(bytes.end(), path.c_str(), path.c_str() + path.size() + 1);
     bytes.push_back(0);
-    return new TestDataObject(std::move(bytes), false, false);
+    return bytes;
+}
+
+TestDataObject* TestDataObject::Wide(const std::vector<std::wstring>& paths) {
+    return new TestDataObject(WideList(paths), true, false);
+}
+
+TestDataObject* TestDataObject::Ansi(const std::vector<std::string>& paths) {
+    return new TestDataObject(AnsiList(paths), false, false);
 }
 
 TestDataObject* TestDataObject::Raw(std::vector<BYTE> listBytes, bool wide) {

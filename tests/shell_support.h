@@ -48,6 +48,11 @@ private:
     bool m_fail;
 };
 
+// The bytes of a drop list after its header: each path and its terminator,
+// then the empty string that ends the list.
+std::vector<BYTE> WideList(const std::vector<std::wstring>& paths);
+std::vector<BYTE> AnsiList(const std::vector<std::string>& paths);
+
 // A DROPFILES block in global memory (list bytes after the header).
 HGLOBAL MakeDropBlock(const std::vector<BYTE>& listBytes, bool wide);
 

@@ -91,24 +91,6 @@ STDMETHODIMP StressData::GetData(FORMATETC* format, STGMEDIUM* medium) {
     return S_OK;
 }
 
-std::vector<BYTE> WideList(const std::vector<std::wstring>& paths) {
-    std::vector<BYTE> bytes;
-    auto append = [&](const wchar_t* p, size_t n) {
-        const BYTE* b = reinterpret_cast<const BYTE*>(p);
-        bytes.insert(bytes.end(), b, b + n * sizeof(wchar_t));
-    };
-    for (const std::wstring& path : paths) append(path.c_str(), path.size() + 1);
-    append(L"", 1);
-    return bytes;
-}
-
-std::vector<BYTE> AnsiList(const std::vector<std::string>& paths) {
-    std::vector<BYTE> bytes;
-    for (const std::string& path : paths) bytes.insert(bytes.end(), path.c_str(), path.c_str() + path.size() + 1);
-    bytes.push_back(0);
-    return bytes;
-}
-
 namespace {
 
 std::wstring Units(Rng& rng, uint32_t count, uint32_t lo, uint32_t hi) {

@@ -3,6 +3,8 @@
 // checks after every call and at the end.
 #pragma once
 
+#include "shell_support.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -98,10 +100,8 @@ private:
     bool m_ownReleaser;
 };
 
-// DROPFILES list bytes (after the header) from paths; an empty path ends the
-// list early, as it does for every reader of the format.
-std::vector<BYTE> WideList(const std::vector<std::wstring>& paths);
-std::vector<BYTE> AnsiList(const std::vector<std::string>& paths);
+// DROPFILES list bytes come from WideList and AnsiList (shell_support.h); an
+// empty path ends the list early, as it does for every reader of the format.
 
 // The folders, files and settings the sequences play with.
 class World {
