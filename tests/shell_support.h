@@ -18,7 +18,7 @@ IDataObject* ShellDataObject(const std::vector<std::wstring>& paths);
 
 // A data object of our own: CF_HDROP from the given paths as a wide or ANSI
 // DROPFILES block, or a failing GetData. Counts its references.
-class TestDataObject : public IDataObject {
+class TestDataObject final : public IDataObject {
 public:
     static TestDataObject* Wide(const std::vector<std::wstring>& paths);
     static TestDataObject* Ansi(const std::vector<std::string>& paths);

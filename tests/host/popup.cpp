@@ -12,7 +12,6 @@ namespace {
 
 constexpr UINT_PTR kCaptureTimer = 1;
 constexpr UINT kSettleMs = 500;  // Wine flushes window surfaces to X lazily
-constexpr int kMargin = 0;  // the menu opens inside the frame
 constexpr int kHeaderHeight = 28, kStatusHeight = 24, kRowHeight = 20;
 
 struct PopupState {
