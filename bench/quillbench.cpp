@@ -156,7 +156,9 @@ std::wstring TempDir() {
 void RemoveListFiles() {
     const std::wstring dir = TempDir();
     WIN32_FIND_DATAW found;
-    HANDLE h = FindFirstFileW((dir + L"????????-????-????-????-????????????.txt").c_str(), &found);
+    const std::wstring guidName = std::wstring(8, L'?') + L'-' + std::wstring(4, L'?') + L'-' + std::wstring(4, L'?') +
+                                  L'-' + std::wstring(4, L'?') + L'-' + std::wstring(12, L'?') + L".txt";
+    HANDLE h = FindFirstFileW((dir + guidName).c_str(), &found);
     if (h == INVALID_HANDLE_VALUE) return;
     do DeleteFileW((dir + found.cFileName).c_str());
     while (FindNextFileW(h, &found));
