@@ -42,18 +42,6 @@ void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
-std::string ReadBytes(const std::wstring& path) {
-    std::string data;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return data;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) data.append(buffer, got);
-    CloseHandle(h);
-    return data;
-}
-
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -67,16 +55,6 @@ std::string Latin1(const std::wstring& text) {
     std::string bytes;
     for (wchar_t c : text) bytes += static_cast<char>(static_cast<unsigned char>(c));
     return bytes;
-}
-
-bool IsListFileName(const std::wstring& name) {
-    if (name.size() != 40 || name.compare(36, 4, L".txt") != 0) return false;
-    for (size_t i = 0; i < 36; ++i) {
-        const wchar_t c = name[i];
-        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
-        if (hyphen ? c != L'-' : !((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
-    }
-    return true;
 }
 
 PrivateTemp::PrivateTemp() : m_oldTmp(Env(L"TMP")), m_oldTemp(Env(L"TEMP")) {

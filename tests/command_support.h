@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 // Points TMP and TEMP of this process at a fresh folder, so that the list
 // files of this test can be counted without other tests' files; undone and
 // removed at the end.
@@ -29,13 +31,9 @@ private:
 
 std::wstring NewFolder(const std::wstring& parent, const std::wstring& name);
 void RemoveTree(const std::wstring& path);
-std::string ReadBytes(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 // One byte per character (U+0000 to U+00FF), as the list file holds them.
 std::string Latin1(const std::wstring& text);
-
-// <36 upper-case hex digits and hyphens>.txt
-bool IsListFileName(const std::wstring& name);
 
 // What the receiver recorded about one start.
 struct Record {

@@ -39,18 +39,6 @@ std::wstring TempFile() {
     return file;
 }
 
-std::string ReadAll(const std::wstring& path) {
-    std::string data;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return data;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) data.append(buffer, got);
-    CloseHandle(h);
-    return data;
-}
-
 HANDLE InheritableFile(const std::wstring& path) {
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS, 0, nullptr);
@@ -79,11 +67,33 @@ ProcessResult RunProcess(const std::wstring& commandLine) {
     }
     CloseHandle(out);
     CloseHandle(err);
-    result.out = ReadAll(outPath);
-    result.err = ReadAll(errPath);
+    result.out = ReadBytes(outPath);
+    result.err = ReadBytes(errPath);
     DeleteFileW(outPath.c_str());
     DeleteFileW(errPath.c_str());
     return result;
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    std::string data;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return data;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) data.append(buffer, got);
+    CloseHandle(h);
+    return data;
+}
+
+bool IsListFileName(const std::wstring& name) {
+    if (name.size() != 40 || name.compare(36, 4, L".txt") != 0) return false;
+    for (size_t i = 0; i < 36; ++i) {
+        const wchar_t c = name[i];
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        if (hyphen ? c != L'-' : !((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
+    }
+    return true;
 }
 
 std::wstring Quote(const std::wstring& arg) { return L"\"" + arg + L"\""; }

@@ -31,6 +31,12 @@ struct ProcessResult {
 // Runs a command line to its end, stdout and stderr captured.
 ProcessResult RunProcess(const std::wstring& commandLine);
 
+// The whole content of a file; empty if it cannot be read.
+std::string ReadBytes(const std::wstring& path);
+
+// A list file's name: <8-4-4-4-12 upper-case hex digits>.txt
+bool IsListFileName(const std::wstring& name);
+
 // Quotes one argument for a command line.
 std::wstring Quote(const std::wstring& arg);
 

@@ -49,16 +49,6 @@ bool MakeFile(const std::wstring& path) {
     return true;
 }
 
-// <8-4-4-4-12 upper-case hex digits>.txt
-bool IsListFileName(const std::wstring& name) {
-    if (name.size() != 40 || name.compare(36, 4, L".txt") != 0) return false;
-    for (size_t i = 0; i < 36; ++i) {
-        const wchar_t c = name[i];
-        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
-        if (hyphen ? c != L'-' : !((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
-    }
-    return true;
-}
 
 // A folder path of exactly `length` characters below `parent`, made on disk
 // one component of at most 100 characters at a time.
