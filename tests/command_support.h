@@ -30,7 +30,6 @@ private:
 };
 
 std::wstring NewFolder(const std::wstring& parent, const std::wstring& name);
-void RemoveTree(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 // One byte per character (U+0000 to U+00FF), as the list file holds them.
 std::string Latin1(const std::wstring& text);

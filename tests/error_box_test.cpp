@@ -8,13 +8,6 @@
 
 namespace {
 
-std::wstring SystemText(HRESULT code) {
-    wchar_t text[256] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), text, ARRAYSIZE(text), nullptr);
-    return text;
-}
-
 class ErrorBoxTest : public ::testing::Test {
 protected:
     void SetUp() override {

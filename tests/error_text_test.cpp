@@ -9,13 +9,6 @@ HINSTANCE ModuleInstance() noexcept { return LoadDll().module; }
 
 namespace {
 
-std::wstring SystemText(HRESULT code) {
-    wchar_t text[256] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), text, ARRAYSIZE(text), nullptr);
-    return text;
-}
-
 // The format of string 21 with its two %s filled in.
 std::wstring Expected(const std::wstring& description, const std::wstring& item) {
     wchar_t format[512];

@@ -96,6 +96,33 @@ bool IsListFileName(const std::wstring& name) {
     return true;
 }
 
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+std::wstring SystemText(HRESULT code) {
+    wchar_t text[256] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), text, ARRAYSIZE(text), nullptr);
+    return text;
+}
+
 std::wstring Quote(const std::wstring& arg) { return L"\"" + arg + L"\""; }
 
 bool ReadString(HKEY root, const std::wstring& key, const wchar_t* name, std::wstring* value) {

@@ -37,6 +37,12 @@ std::string ReadBytes(const std::wstring& path);
 // A list file's name: <8-4-4-4-12 upper-case hex digits>.txt
 bool IsListFileName(const std::wstring& name);
 
+// Removes a folder with everything in it, read-only files included.
+void RemoveTree(const std::wstring& path);
+
+// The system's description of a status, as the error box asks for it.
+std::wstring SystemText(HRESULT code);
+
 // Quotes one argument for a command line.
 std::wstring Quote(const std::wstring& arg);
 
