@@ -10,7 +10,8 @@
 
 namespace {
 
-// The program that reads the file keeps paths in MAX_PATH buffers.
+// A list file's path stays below MAX_PATH, as it always did: Windows with long
+// paths enabled would otherwise accept a longer one that older readers cannot open.
 constexpr size_t kMaxPathLength = MAX_PATH - 1;
 
 HRESULT LastError() {
