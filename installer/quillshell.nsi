@@ -100,8 +100,14 @@ FunctionEnd
 !macro RunRegTool prefix word
   StrCpy $R0 "$INSTDIR\quillshell.dll"
   Call ${prefix}EncodePath
+  ; The tool runs in the output folder; not in ours, which a rollback or the
+  ; uninstaller must be able to remove right after the tool has ended.
+  Push $OUTDIR
+  SetOutPath "$TEMP"
   nsExec::ExecToLog '"$INSTDIR\quillshell64reg.exe" "$R0" ${word}'
   Pop $0
+  Pop $R1
+  SetOutPath $R1
 !macroend
 
 ; Deletes a key only when it holds neither subkeys nor values: the parents of
@@ -204,7 +210,17 @@ Function ${prefix}RemoveKeysAndFiles
   !insertmacro RemoveFile "$INSTDIR\quillshell.dll"
   !insertmacro RemoveFile "$INSTDIR\quillshell64reg.exe"
   !insertmacro RemoveFile "$INSTDIR\uninstall.exe"
-  RMDir "$INSTDIR"
+  ; A process that has just ended may hold the folder a moment longer.
+  StrCpy $1 0
+  ${Do}
+    RMDir "$INSTDIR"
+    ${IfNot} ${FileExists} "$INSTDIR\*.*"
+    ${OrIf} $1 >= 20
+      ${Break}
+    ${EndIf}
+    Sleep 100
+    IntOp $1 $1 + 1
+  ${Loop}
 FunctionEnd
 !macroend
 !insertmacro DefineRemoveKeysAndFiles ""
