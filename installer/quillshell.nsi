@@ -15,9 +15,10 @@
 ;
 ; Exit codes of both: 0 done, 1 cancelled, 2 aborted by NSIS itself,
 ;   3 files could not be copied (uninstaller: the class registration could not be removed),
-;   4 the class registration failed (uninstaller: a key or file could not be removed),
-;   5 the handler keys could not be written.
-; A failed installation removes what it had written before it ends.
+;   4 the class registration failed (uninstaller: a key could not be removed),
+;   5 the handler keys could not be written, 6 ARM64 Windows (nothing written),
+;   3010 done, but a file Explorer still holds goes only when Windows restarts.
+; A failed installation puts back what was there before it ends.
 
 Unicode true
 Target amd64-unicode
@@ -61,8 +62,31 @@ UninstPage uninstConfirm
 UninstPage instfiles
 
 Var Requested  ; the folder given with /D=, if any
-Var Failed   ; 1 once a removal left something behind
-Var Created  ; bit mask of the parent keys the installer made (kept as CreatedKeys)
+Var Failed     ; 1 once a removal left something behind
+Var Created    ; bit mask of the parent keys the installer made (kept as CreatedKeys)
+Var Noted      ; those of them that this run made
+Var OldServer  ; the class's server before this run, "" if it had none
+Var FolderMade ; 1 when this run made $INSTDIR
+Var Step       ; how far this run got: 1 files swapped in, 2 class registered, 3 keys written
+Var Swapped    ; bits of the new files put in place: 1 the DLL, 2 the tool, 4 the uninstaller
+Var MovedDll   ; where each earlier file was moved aside, "" if there was none
+Var MovedTool
+Var MovedUninst
+; The values the installer writes, as they were before this run.
+Var Was0
+Var Was1
+Var Was2
+Var Was3
+Var Was4
+Var Was5
+Var Was6
+Var Was7
+Var Was8
+Var Was9
+Var Was10
+Var Was11
+
+!define ABSENT "<absent>"
 
 ; quillshell64reg reads "_" as a space and "?" as an underscore: every "_" of
 ; the path is written as "?" and then every space as "_". Windows paths hold
@@ -95,10 +119,10 @@ FunctionEnd
 !insertmacro DefineEncodePath ""
 !insertmacro DefineEncodePath "un."
 
-; Runs quillshell64reg.exe with the encoded DLL path and an optional word;
-; its output goes to the details log. Out: $0, the tool's exit code (or "error").
-!macro RunRegTool prefix word
-  StrCpy $R0 "$INSTDIR\quillshell.dll"
+; Runs quillshell64reg.exe on a DLL path, with an optional word; its output
+; goes to the details log. Out: $0, the tool's exit code (or "error").
+!macro RunRegTool prefix dll word
+  StrCpy $R0 "${dll}"
   Call ${prefix}EncodePath
   ; The tool runs in the output folder; not in ours, which a rollback or the
   ; uninstaller must be able to remove right after the tool has ended.
@@ -108,6 +132,40 @@ FunctionEnd
   Pop $0
   Pop $R1
   SetOutPath $R1
+!macroend
+
+; Every value the installer writes, in one list:
+;   type, the variable that keeps its earlier state, root, key, name, value.
+!macro InstalledValues op
+  !insertmacro ${op} Str $Was0 HKCR "*\shellex\ContextMenuHandlers\${HANDLER}" "" "${CLSID}"
+  !insertmacro ${op} Str $Was1 HKCR "Directory\shellex\ContextMenuHandlers\${HANDLER}" "" "${CLSID}"
+  !insertmacro ${op} Str $Was2 HKLM "${APPROVED}" "${CLSID}" "${DESCRIPTION}"
+  !insertmacro ${op} Str $Was3 HKLM "${UNINSTALL_KEY}" "DisplayName" "${DESCRIPTION}"
+  !insertmacro ${op} Str $Was4 HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  !insertmacro ${op} Str $Was5 HKLM "${UNINSTALL_KEY}" "Publisher" "Osmund"
+  !insertmacro ${op} Str $Was6 HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  !insertmacro ${op} Str $Was7 HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  !insertmacro ${op} Str $Was8 HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  !insertmacro ${op} DWORD $Was9 HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  !insertmacro ${op} DWORD $Was10 HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  !insertmacro ${op} DWORD $Was11 HKLM "${UNINSTALL_KEY}" "CreatedKeys" $Created
+!macroend
+!macro SaveValue type var root key name value
+  ClearErrors
+  ReadReg${type} ${var} ${root} "${key}" "${name}"
+  ${If} ${Errors}
+    StrCpy ${var} "${ABSENT}"
+  ${EndIf}
+!macroend
+!macro WriteValue type var root key name value
+  WriteReg${type} ${root} "${key}" "${name}" `${value}`
+!macroend
+!macro RestoreValue type var root key name value
+  ${If} ${var} == "${ABSENT}"
+    DeleteRegValue ${root} "${key}" "${name}"
+  ${Else}
+    WriteReg${type} ${root} "${key}" "${name}" ${var}
+  ${EndIf}
 !macroend
 
 ; Deletes a key only when it holds neither subkeys nor values: the parents of
@@ -138,7 +196,7 @@ FunctionEnd
   ClearErrors
   EnumRegKey $1 ${root} "${key}" 0
   ${If} ${Errors}
-    IntOp $Created $Created | ${mask}
+    IntOp $Noted $Noted | ${mask}
   ${EndIf}
 !macroend
 
@@ -149,100 +207,179 @@ FunctionEnd
   ${EndIf}
 !macroend
 
-; The handler's key under one class, then the parents the installer made
-; (masks: the class key's; shellex is twice it, ContextMenuHandlers four times).
-!macro RemoveHandlerKey class mask
-  !define /math _HANDLERS_MASK ${mask} * 4
-  !define /math _SHELLEX_MASK ${mask} * 2
-  DeleteRegKey HKCR "${class}\shellex\ContextMenuHandlers\${HANDLER}"
-  !insertmacro RemoveCreatedKey ${_HANDLERS_MASK} HKCR "${class}\shellex\ContextMenuHandlers"
-  !insertmacro RemoveCreatedKey ${_SHELLEX_MASK} HKCR "${class}\shellex"
-  !insertmacro RemoveCreatedKey ${mask} HKCR "${class}"
-  !undef _HANDLERS_MASK
-  !undef _SHELLEX_MASK
-  ClearErrors
-  ReadRegStr $1 HKCR "${class}\shellex\ContextMenuHandlers\${HANDLER}" ""
-  ${IfNot} ${Errors}
-    DetailPrint "cannot remove HKCR\${class}\shellex\ContextMenuHandlers\${HANDLER}"
-    StrCpy $Failed 1
-  ${EndIf}
-!macroend
-
-!macro RemoveFile path
-  ${If} ${FileExists} "${path}"
-    Delete "${path}"
-    ${If} ${FileExists} "${path}"
-      DetailPrint "cannot remove ${path}"
-      StrCpy $Failed 1
-    ${EndIf}
-  ${EndIf}
-!macroend
-
-; Everything but the class registration, which quillshell64reg removes.
-; Sets $Failed when something stays.
-!macro DefineRemoveKeysAndFiles prefix
-Function ${prefix}RemoveKeysAndFiles
-  StrCpy $Failed 0
-  !insertmacro RemoveHandlerKey "*" 0x01
-  !insertmacro RemoveHandlerKey "Directory" 0x10
-
-  DeleteRegValue HKLM "${APPROVED}" "${CLSID}"
+; The parents the installer made, deepest first.
+!macro RemoveCreatedKeys
+  !insertmacro RemoveCreatedKey 0x04 HKCR "*\shellex\ContextMenuHandlers"
+  !insertmacro RemoveCreatedKey 0x02 HKCR "*\shellex"
+  !insertmacro RemoveCreatedKey 0x01 HKCR "*"
+  !insertmacro RemoveCreatedKey 0x40 HKCR "Directory\shellex\ContextMenuHandlers"
+  !insertmacro RemoveCreatedKey 0x20 HKCR "Directory\shellex"
+  !insertmacro RemoveCreatedKey 0x10 HKCR "Directory"
   !insertmacro RemoveCreatedKey 0x200 HKLM "${APPROVED}"
   !insertmacro RemoveCreatedKey 0x100 HKLM "${SHELL_EXTENSIONS}"
-  ClearErrors
-  ReadRegStr $1 HKLM "${APPROVED}" "${CLSID}"
-  ${IfNot} ${Errors}
-    DetailPrint "cannot remove the value ${CLSID} of HKLM\${APPROVED}"
-    StrCpy $Failed 1
-  ${EndIf}
+!macroend
 
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ClearErrors
-  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayName"
-  ${IfNot} ${Errors}
-    DetailPrint "cannot remove HKLM\${UNINSTALL_KEY}"
-    StrCpy $Failed 1
-  ${EndIf}
-
-  ; A DLL still loaded by Explorer cannot be deleted; that is reported, not hidden.
-  ; The folder cannot go while it is the current directory.
-  SetOutPath "$TEMP"
-  !insertmacro RemoveFile "$INSTDIR\quillshell.dll"
-  !insertmacro RemoveFile "$INSTDIR\quillshell64reg.exe"
-  !insertmacro RemoveFile "$INSTDIR\uninstall.exe"
-  ; A process that has just ended may hold the folder a moment longer.
-  StrCpy $1 0
-  ${Do}
-    RMDir "$INSTDIR"
-    ${IfNot} ${FileExists} "$INSTDIR\*.*"
-    ${OrIf} $1 >= 20
-      ${Break}
-    ${EndIf}
-    Sleep 100
-    IntOp $1 $1 + 1
+; A file that Explorer has loaded cannot be written or deleted, but it can be
+; renamed within its folder; the process keeps using it under the new name.
+; Moves <folder>\<name> aside as <name>.<n>.old, with n free, even when earlier
+; upgrades left older ones still in use. Out: $R0, the new path ("" on error).
+!macro DefineMoveAside prefix
+Function ${prefix}MoveAside
+  Exch $R0  ; the path
+  Push $R1
+  StrCpy $R1 1
+  ${DoWhile} ${FileExists} "$R0.$R1.old"
+    IntOp $R1 $R1 + 1
   ${Loop}
+  ClearErrors
+  Rename "$R0" "$R0.$R1.old"
+  ${If} ${Errors}
+    StrCpy $R0 ""
+  ${Else}
+    StrCpy $R0 "$R0.$R1.old"
+  ${EndIf}
+  Pop $R1
+  Exch $R0
 FunctionEnd
 !macroend
-!insertmacro DefineRemoveKeysAndFiles ""
-!insertmacro DefineRemoveKeysAndFiles "un."
+!insertmacro DefineMoveAside ""
+
+; Deletes a file now or, while a process has it loaded, at the next restart
+; (which sets the reboot flag).
+!macro DeleteNowOrAtRestart path
+  Delete "${path}"
+  ${If} ${FileExists} "${path}"
+    Delete /REBOOTOK "${path}"
+    DetailPrint "${path} is in use; it will be deleted when Windows restarts"
+  ${EndIf}
+!macroend
+
+; The files that earlier upgrades moved aside: deleted now if nothing holds
+; them any more, else left to the restart they were scheduled for when they
+; were moved (scheduling them again would only repeat the entry).
+!macro DefineRemoveMovedFiles prefix
+Function ${prefix}RemoveMovedFiles
+  Push $R0
+  Push $R1
+  FindFirst $R0 $R1 "$INSTDIR\*.old"
+  ${DoWhile} $R1 != ""
+    StrCpy $2 $R1 15
+    StrCpy $3 $R1 20
+    StrCpy $4 $R1 14
+    ${If} $2 == "quillshell.dll."
+    ${OrIf} $3 == "quillshell64reg.exe."
+    ${OrIf} $4 == "uninstall.exe."
+      Delete "$INSTDIR\$R1"
+      ${If} ${FileExists} "$INSTDIR\$R1"
+        SetRebootFlag true
+      ${EndIf}
+    ${EndIf}
+    FindNext $R0 $R1
+  ${Loop}
+  FindClose $R0
+  Pop $R1
+  Pop $R0
+FunctionEnd
+!macroend
+!insertmacro DefineRemoveMovedFiles ""
+!insertmacro DefineRemoveMovedFiles "un."
+
+; Puts one file back as it was before this run. In: the name, its bit in
+; $Swapped, the variable that holds where the earlier file was moved aside.
+!macro RestoreFile name bit moved
+  IntOp $R1 $Swapped & ${bit}
+  ${If} $R1 <> 0
+    ; Something may already have loaded the new file: move it aside too.
+    Push "$INSTDIR\${name}"
+    Call MoveAside
+    Pop $R0
+    ${If} $R0 != ""
+      !insertmacro DeleteNowOrAtRestart "$R0"
+    ${EndIf}
+  ${EndIf}
+  ${If} ${moved} != ""
+    Rename "${moved}" "$INSTDIR\${name}"
+  ${EndIf}
+  Delete "$INSTDIR\${name}.new"
+!macroend
+
+; Takes a failed installation back to the state before it: the earlier
+; registration, keys and files, or nothing at all when there were none.
+Function RollBack
+  SetRegView 64
+  ${If} $Step >= 3
+    !insertmacro InstalledValues RestoreValue
+    !insertmacro RemoveKeyIfEmpty HKCR "*\shellex\ContextMenuHandlers\${HANDLER}"
+    !insertmacro RemoveKeyIfEmpty HKCR "Directory\shellex\ContextMenuHandlers\${HANDLER}"
+    !insertmacro RemoveKeyIfEmpty HKLM "${UNINSTALL_KEY}"
+    StrCpy $Created $Noted
+    !insertmacro RemoveCreatedKeys
+  ${EndIf}
+  ${If} $Step >= 2
+    ; The tool stops at the first key it cannot write: whatever it wrote goes
+    ; back to the earlier server, or away when there was none.
+    ${If} $OldServer != ""
+      !insertmacro RunRegTool "" $OldServer ""
+    ${Else}
+      !insertmacro RunRegTool "" "$INSTDIR\quillshell.dll" "uninstall"
+    ${EndIf}
+  ${EndIf}
+  !insertmacro RestoreFile "quillshell.dll" 1 $MovedDll
+  !insertmacro RestoreFile "quillshell64reg.exe" 2 $MovedTool
+  !insertmacro RestoreFile "uninstall.exe" 4 $MovedUninst
+  ${If} $FolderMade == 1
+    SetOutPath "$TEMP"
+    RMDir "$INSTDIR"
+  ${EndIf}
+FunctionEnd
+
+; Ends a failed installation with an exit code, after putting back what was there.
+!macro FailInstall code message
+  DetailPrint "${message}"
+  Call RollBack
+  SetErrorLevel ${code}
+  Abort "${message}"
+!macroend
+
+; Swaps a staged <name>.new in for <name>, moving an earlier <name> aside.
+!macro SwapIn name bit moved
+  ${If} ${FileExists} "$INSTDIR\${name}"
+    Push "$INSTDIR\${name}"
+    Call MoveAside
+    Pop ${moved}
+    ${If} ${moved} == ""
+      !insertmacro FailInstall 3 "cannot move $INSTDIR\${name} aside"
+    ${EndIf}
+  ${EndIf}
+  StrCpy $Step 1
+  ClearErrors
+  Rename "$INSTDIR\${name}.new" "$INSTDIR\${name}"
+  ${If} ${Errors}
+    !insertmacro FailInstall 3 "cannot put the new $INSTDIR\${name} in place"
+  ${EndIf}
+  IntOp $Swapped $Swapped | ${bit}
+!macroend
 
 !macro NotifyShell
   System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i 0, p 0, p 0)'
 !macroend
 
-; Ends a failed installation with an exit code, after removing what it wrote.
-!macro FailInstall code message
-  DetailPrint "${message}"
-  Call RemoveKeysAndFiles
-  SetErrorLevel ${code}
-  Abort "${message}"
-!macroend
+!include x64.nsh
 
+; An x64 Explorer extension cannot be loaded by the ARM64 Explorer of ARM64
+; Windows, which runs this installer under emulation: a menu that could never
+; appear is not installed. Windows before 10 has no ARM64 edition.
+;
 ; NSIS checks the folder given with /D= before .onInit and, when it finds it
 ; unusable, quietly puts the default in its place: installing elsewhere than
 ; asked would be a failure reported as success. The process's own command
 ; line still holds the /D= that NSIS cut from $CMDLINE.
 Function .onInit
+  ${If} ${IsNativeARM64}
+    MessageBox MB_ICONSTOP|MB_OK "Quillshell's menu is made for x64 Windows. On ARM64 Windows, Explorer cannot load it, so nothing was installed." /SD IDOK
+    SetErrorLevel 6
+    Abort
+  ${EndIf}
   System::Call 'kernel32::GetCommandLineW() t .r0'
   StrCpy $Requested ""
   StrLen $2 $0
@@ -261,23 +398,51 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+; Nothing earlier is taken away until the new installation is complete: the
+; new files are written beside the old ones, swapped in by renaming (which
+; works while Explorer has the old DLL loaded), and the old ones are deleted
+; only at the end, or at the next restart while something still holds them.
+; Any failure puts back the earlier files, registration and keys.
 Section "Install"
   SetRegView 64
+  StrCpy $Step 0
+  StrCpy $Noted 0
   StrCpy $Created 0
-  SetOutPath "$INSTDIR"
-  SetOverwrite on
+  StrCpy $Swapped 0
+  StrCpy $MovedDll ""
+  StrCpy $MovedTool ""
+  StrCpy $MovedUninst ""
+  !insertmacro InstalledValues SaveValue
   ClearErrors
-  File "${BINDIR}\quillshell.dll"
-  File "${BINDIR}\quillshell64reg.exe"
-  WriteUninstaller "$INSTDIR\uninstall.exe"
+  ReadRegStr $OldServer HKLM "SOFTWARE\Classes\CLSID\${CLSID}\InProcServer32" ""
+  ${If} ${Errors}
+    StrCpy $OldServer ""
+  ${EndIf}
+
+  StrCpy $FolderMade 0
+  ${IfNot} ${FileExists} "$INSTDIR\*.*"
+    StrCpy $FolderMade 1
+  ${EndIf}
+  SetOutPath "$INSTDIR"
+  ; "try": a file that cannot be written fails the installation without asking.
+  SetOverwrite try
+  ClearErrors
+  File "/oname=quillshell.dll.new" "${BINDIR}\quillshell.dll"
+  File "/oname=quillshell64reg.exe.new" "${BINDIR}\quillshell64reg.exe"
+  WriteUninstaller "$INSTDIR\uninstall.exe.new"
   ${If} ${Errors}
     !insertmacro FailInstall 3 "cannot copy the files to $INSTDIR"
   ${EndIf}
+  ${IfNot} ${FileExists} "$INSTDIR\uninstall.exe.new"
+    !insertmacro FailInstall 3 "cannot write $INSTDIR\uninstall.exe"
+  ${EndIf}
+  !insertmacro SwapIn "quillshell.dll" 1 $MovedDll
+  !insertmacro SwapIn "quillshell64reg.exe" 2 $MovedTool
+  !insertmacro SwapIn "uninstall.exe" 4 $MovedUninst
 
-  !insertmacro RunRegTool "" ""
+  StrCpy $Step 2
+  !insertmacro RunRegTool "" "$INSTDIR\quillshell.dll" ""
   ${If} $0 != 0
-    ; The tool stops at the first key it cannot write; remove what it did write.
-    !insertmacro RunRegTool "" "uninstall"
     !insertmacro FailInstall 4 "quillshell64reg.exe could not register the class"
   ${EndIf}
 
@@ -290,35 +455,100 @@ Section "Install"
   !insertmacro NoteMissingKey 0x100 HKLM "${SHELL_EXTENSIONS}"
   !insertmacro NoteMissingKey 0x200 HKLM "${APPROVED}"
   ; Installed over an earlier installation: keep what that one made.
-  ReadRegDWORD $1 HKLM "${UNINSTALL_KEY}" "CreatedKeys"
-  IntOp $Created $Created | $1
+  StrCpy $Created $Noted
+  ${If} $Was11 != "${ABSENT}"
+    IntOp $Created $Created | $Was11
+  ${EndIf}
 
+  StrCpy $Step 3
   ClearErrors
-  WriteRegStr HKCR "*\shellex\ContextMenuHandlers\${HANDLER}" "" "${CLSID}"
-  WriteRegStr HKCR "Directory\shellex\ContextMenuHandlers\${HANDLER}" "" "${CLSID}"
-  WriteRegStr HKLM "${APPROVED}" "${CLSID}" "${DESCRIPTION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${DESCRIPTION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Osmund"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "CreatedKeys" $Created
+  !insertmacro InstalledValues WriteValue
   ${If} ${Errors}
-    !insertmacro RunRegTool "" "uninstall"
     !insertmacro FailInstall 5 "cannot write the handler keys"
   ${EndIf}
 
+  ; Complete: the earlier files can go, now or at the next restart.
+  ${If} $MovedDll != ""
+    !insertmacro DeleteNowOrAtRestart $MovedDll
+  ${EndIf}
+  ${If} $MovedTool != ""
+    !insertmacro DeleteNowOrAtRestart $MovedTool
+  ${EndIf}
+  ${If} $MovedUninst != ""
+    !insertmacro DeleteNowOrAtRestart $MovedUninst
+  ${EndIf}
+  Call RemoveMovedFiles
   !insertmacro NotifyShell
+  ; Never restarts Windows or ends Explorer itself: says so, and exits 3010.
+  ${If} ${RebootFlag}
+    DetailPrint "Installed. Windows must restart to remove the earlier version that Explorer still holds."
+    SetErrorLevel 3010
+  ${EndIf}
 SectionEnd
+
+; The uninstaller's own file need not be removed here: NSIS runs a copy of
+; it from the temporary folder.
+!macro RemoveHandlerKey class
+  DeleteRegKey HKCR "${class}\shellex\ContextMenuHandlers\${HANDLER}"
+  ClearErrors
+  ReadRegStr $1 HKCR "${class}\shellex\ContextMenuHandlers\${HANDLER}" ""
+  ${IfNot} ${Errors}
+    DetailPrint "cannot remove HKCR\${class}\shellex\ContextMenuHandlers\${HANDLER}"
+    StrCpy $Failed 1
+  ${EndIf}
+!macroend
+
+; Everything but the class registration, which quillshell64reg removes.
+; Sets $Failed when a key stays; files in use are deleted at the next restart.
+Function un.RemoveKeysAndFiles
+  StrCpy $Failed 0
+  !insertmacro RemoveHandlerKey "*"
+  !insertmacro RemoveHandlerKey "Directory"
+  DeleteRegValue HKLM "${APPROVED}" "${CLSID}"
+  !insertmacro RemoveCreatedKeys
+  ClearErrors
+  ReadRegStr $1 HKLM "${APPROVED}" "${CLSID}"
+  ${IfNot} ${Errors}
+    DetailPrint "cannot remove the value ${CLSID} of HKLM\${APPROVED}"
+    StrCpy $Failed 1
+  ${EndIf}
+
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ClearErrors
+  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayName"
+  ${IfNot} ${Errors}
+    DetailPrint "cannot remove HKLM\${UNINSTALL_KEY}"
+    StrCpy $Failed 1
+  ${EndIf}
+
+  ; The folder cannot go while it is the current directory.
+  SetOutPath "$TEMP"
+  !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell.dll"
+  !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell64reg.exe"
+  !insertmacro DeleteNowOrAtRestart "$INSTDIR\uninstall.exe"
+  Call un.RemoveMovedFiles
+  ${If} ${RebootFlag}
+    RMDir /REBOOTOK "$INSTDIR"
+    Return
+  ${EndIf}
+  ; A process that has just ended may hold the folder a moment longer.
+  StrCpy $1 0
+  ${Do}
+    RMDir "$INSTDIR"
+    ${IfNot} ${FileExists} "$INSTDIR\*.*"
+    ${OrIf} $1 >= 20
+      ${Break}
+    ${EndIf}
+    Sleep 100
+    IntOp $1 $1 + 1
+  ${Loop}
+FunctionEnd
 
 Section "Uninstall"
   SetRegView 64
   ; The class registration goes first: while it fails, nothing else is
   ; touched, so that running the uninstaller again can still finish the job.
-  !insertmacro RunRegTool "un." "uninstall"
+  !insertmacro RunRegTool "un." "$INSTDIR\quillshell.dll" "uninstall"
   ${If} $0 != 0
     DetailPrint "quillshell64reg.exe could not remove the class registration"
     SetErrorLevel 3
@@ -331,6 +561,11 @@ Section "Uninstall"
   !insertmacro NotifyShell
   ${If} $Failed == 1
     SetErrorLevel 4
-    Abort "some keys or files could not be removed"
+    Abort "some keys could not be removed"
+  ${EndIf}
+  ; Never restarts Windows or ends Explorer itself: says so, and exits 3010.
+  ${If} ${RebootFlag}
+    DetailPrint "Removed. quillshell.dll is still loaded (by Explorer); it and $INSTDIR go when Windows restarts."
+    SetErrorLevel 3010
   ${EndIf}
 SectionEnd

@@ -4,9 +4,10 @@
 # through what the installer wrote, a stand-in TarnwickUnzip.exe recording
 # what a click hands it, the uninstaller leaving nothing behind.
 #   headless: installer failures, menus, invoking, the 16-item rule, uninstalling
+#   in-use:   upgrades and removal while Explorer (a holder) keeps the DLL loaded
 #   display:  the real popup menu captured to <build>/e2e-menu.png (needs Xvfb)
 #
-# usage: e2e_test.sh <build folder> headless|display
+# usage: e2e_test.sh <build folder> headless|in-use|display
 set -uo pipefail
 build=$(cd "$1" && pwd)
 mode=$2
@@ -110,18 +111,20 @@ headless() {
   make_samples
   snapshot before
 
-  step "an installation that cannot copy its files fails and leaves nothing"
-  : >"$drive/Blocked"
-  install /D=C:\\Blocked\\Quillshell
-  expect_rc 3 $? "install into a folder under a file"
-  expect_snapshot before "failed copy"
-
-  step "an installation whose class registration fails fails and leaves nothing"
-  win "$bin/volatile_key.exe" "SOFTWARE\\Classes\\CLSID\\$CLSID"
-  install /D=C:\\Program Files\\Quill_Shell Test
-  expect_rc 4 $? "install with a class key that cannot hold the server key"
-  win reg delete "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID" /f
-  expect_snapshot before "failed registration"
+  step "a first installation that fails leaves nothing"
+  local what code dest make undo
+  # A volatile key cannot hold the non-volatile keys written beneath it.
+  while IFS='|' read -r what code dest make undo; do
+    eval "$make"
+    install $dest  # unquoted: the folder words stay apart
+    expect_rc "$code" $? "$what"
+    eval "$undo"
+    expect_snapshot before "$what"
+  done <<'ROWS'
+files cannot be copied|3|/D=C:\Blocked\Quillshell|: >"$drive/Blocked"|rm "$drive/Blocked"
+class cannot be registered|4|/D=C:\Program Files\Quill_Shell Test|win "$bin/key_trap.exe" volatile "SOFTWARE\\Classes\\CLSID\\$CLSID"|win reg delete "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID" /f
+keys cannot be written|5|/D=C:\Program Files\Quill_Shell Test|win "$bin/key_trap.exe" volatile 'SOFTWARE\Classes\Directory'|win reg delete 'HKLM\SOFTWARE\Classes\Directory' /f
+ROWS
 
   step "install silently into a folder with a space and an underscore"
   install /D=C:\\Program Files\\Quill_Shell Test
@@ -129,6 +132,8 @@ headless() {
   install /D=C:\\Program Files\\Quill_Shell Test
   expect_rc 0 $? "install again over the first installation"
   local folder="$drive/Program Files/Quill_Shell Test" f
+  [ -z "$(ls "$folder" | grep -v '^quillshell.dll$\|^quillshell64reg.exe$\|^uninstall.exe$')" ] ||
+    { fail "files beside the three after an upgrade"; ls "$folder"; }
   for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
     [ -f "$folder/$f" ] || fail "installed folder lacks $f"
   done
@@ -219,8 +224,108 @@ headless() {
   expect_text "$work/out" 'no context-menu handler found' "file after uninstall"
   host list 'C:\Work\Holiday Pictures'
   expect_text "$work/out" 'no context-menu handler found' "folder after uninstall"
-  rm -f "$drive/Blocked"
   expect_snapshot before "uninstall"
+}
+
+# Explorer keeps the DLL loaded for as long as it likes; holder.exe plays it.
+holders=()
+hold() { # windows path of the DLL, a name for this holder
+  local flag="$work/held-$2" i
+  "$WINE" "$bin/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
+  holders+=("$!")
+  for i in $(seq 100); do [ -f "$flag" ] && return 0; sleep 0.1; done
+  fail "holder $2 could not load $1"
+}
+still_held() { # what
+  local pid
+  for pid in "${holders[@]}"; do kill -0 "$pid" 2>/dev/null || fail "$1: a holder has ended"; done
+}
+pending() { # the files Windows deletes when it restarts
+  win reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations
+  tr -d '\r' <"$work/out" >"$work/pending"
+}
+menu_works() { # what: a fresh process finds the handler, and a click starts the program
+  host invoke 'Extract here' 'C:\Work\Photos.zip'
+  expect_rc 0 $? "$1: invoke Extract here"
+  received
+  expect_text "$work/received" 'token: ?UnpackHere?' "$1: the click"
+}
+
+in_use() {
+  local dir='C:\Program Files\Quillshell' folder="$drive/Program Files/Quillshell"
+  local class="SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32"
+  local approved='SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+  local uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell'
+  fresh_prefix
+  make_samples
+  snapshot before
+  step "install, then a holder loads the DLL as Explorer does"
+  install
+  expect_rc 0 $? "first installation"
+  # An earlier version is installed: the rows below must keep it as it is.
+  win reg add "$uninstall_key" /v DisplayVersion /d 1.0 /f
+  mkdir -p "$stand"
+  cp "$bin/standin.exe" "$stand/TarnwickUnzip.exe"
+  win reg add 'HKCU\Software\Osmund\Brellow' /v Directory /t REG_SZ /d 'C:\Tarnwick Tools' /f
+  hold "$dir\\quillshell.dll" first
+  snapshot installed
+
+  step "failed upgrades leave the earlier installation as it was, and working"
+  local what make code undo
+  while IFS='|' read -r what code make undo; do
+    eval "$make"
+    install
+    expect_rc "$code" $? "$what"
+    eval "$undo"
+    expect_snapshot installed "$what"
+    menu_works "$what"
+  done <<'ROWS'
+files cannot be written|3|mkdir -p "$folder/quillshell64reg.exe.new/x"|rm -r "$folder/quillshell64reg.exe.new"
+class cannot be registered|4|win "$bin/key_trap.exe" deny "$class"|win "$bin/key_trap.exe" allow "$class"
+keys cannot be written|5|win "$bin/key_trap.exe" deny "$approved"|win "$bin/key_trap.exe" allow "$approved"
+ROWS
+  pending
+  expect_no_text "$work/pending" 'quillshell' "failed upgrades: nothing scheduled for the restart"
+
+  step "an upgrade moves the held DLL aside and asks for a restart, twice"
+  local round
+  for round in 1 2; do
+    install
+    expect_rc $((3010 % 256)) $? "upgrade $round while held (3010 modulo 256)"
+    [ -f "$folder/quillshell.dll.$round.old" ] || fail "upgrade $round: the held DLL was not moved aside"
+    pending
+    expect_text "$work/pending" "$dir\\quillshell.dll.$round.old" "upgrade $round: deletion at restart"
+    win reg query "HKLM\\$class" /ve
+    expect_text "$work/out" "$dir\\quillshell.dll" "upgrade $round: registered server"
+    win reg query "$uninstall_key" /v DisplayVersion
+    ! grep -qE 'REG_SZ +1\.0.?$' "$work/out" || fail "upgrade $round: the version was not updated"
+    still_held "upgrade $round"
+    menu_works "upgrade $round"
+    hold "$dir\\quillshell.dll" "after-$round"  # a new Explorer loads the new DLL
+  done
+
+  step "removal while held: keys and other files go now, the DLLs and the folder at restart"
+  rm -rf "$stand"
+  win reg delete 'HKCU\Software\Osmund' /f
+  uninstall "$dir" "$folder"
+  expect_rc $((3010 % 256)) $? "uninstall while held (3010 modulo 256)"
+  host list 'C:\Work\Photos.zip'
+  expect_text "$work/out" 'no context-menu handler found' "after removal"
+  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell.dll.1.old quillshell.dll.2.old " ] ||
+    { fail "removal while held: left in the folder"; ls "$folder"; }
+  pending
+  expect_text "$work/pending" "$dir\\quillshell.dll\\0" "removal: the DLL at restart"
+  [ "$(grep -o 'quillshell.dll.1.old' "$work/pending" | wc -l)" = 1 ] || fail "removal: a file scheduled twice"
+  expect_text "$work/pending" "$dir\\\\0" "removal: the folder at restart"
+  still_held "removal"
+
+  step "after a restart nothing is left"
+  rm -f "$work"/held-*
+  wait "${holders[@]}"
+  win wineboot -r
+  /usr/lib/wine/wineserver -w
+  [ ! -e "$folder" ] || { fail "the folder survived the restart"; ls "$folder"; }
+  expect_snapshot before "removal and restart"
 }
 
 display() {
@@ -263,8 +368,9 @@ display() {
 [ -f "$bin/quillshell-setup.exe" ] || { echo "FAIL: no $bin/quillshell-setup.exe (makensis, of the Debian package nsis, builds it)"; exit 1; }
 case $mode in
 headless) headless ;;
+in-use) in_use ;;
 display) display ;;
-*) echo "usage: $0 <build folder> headless|display"; exit 2 ;;
+*) echo "usage: $0 <build folder> headless|in-use|display"; exit 2 ;;
 esac
 echo "e2e ($mode): $failures failure(s)"
 [ "$failures" = 0 ] || exit 1
