@@ -245,9 +245,19 @@ FunctionEnd
 !insertmacro DefineMoveAside ""
 
 ; Deletes a file now or, while a process has it loaded, at the next restart
-; (which sets the reboot flag).
+; (which sets the reboot flag). A program that has just ended may hold its
+; file a moment longer.
 !macro DeleteNowOrAtRestart path
-  Delete "${path}"
+  StrCpy $5 0
+  ${Do}
+    Delete "${path}"
+    ${IfNot} ${FileExists} "${path}"
+    ${OrIf} $5 >= 3
+      ${Break}
+    ${EndIf}
+    Sleep 100
+    IntOp $5 $5 + 1
+  ${Loop}
   ${If} ${FileExists} "${path}"
     Delete /REBOOTOK "${path}"
     DetailPrint "${path} is in use; it will be deleted when Windows restarts"

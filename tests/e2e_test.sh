@@ -251,6 +251,30 @@ menu_works() { # what: a fresh process finds the handler, and a click starts the
   expect_text "$work/received" 'token: ?UnpackHere?' "$1: the click"
 }
 
+# wineboot -r carries out what was scheduled for a restart; every process has ended before.
+restart() {
+  rm -f "$work"/held-*
+  wait "${holders[@]}"
+  holders=()
+  win wineboot -r
+  /usr/lib/wine/wineserver -w
+}
+# An upgrade while holders keep the installed DLL (and older ones) loaded.
+upgrade_held() { # n: the DLL is expected to move aside as quillshell.dll.<n>.old
+  install
+  expect_rc $((3010 % 256)) $? "upgrade $1 while held (3010 modulo 256)"
+  [ -f "$folder/quillshell.dll.$1.old" ] || fail "upgrade $1: the held DLL was not moved aside"
+  pending
+  expect_text "$work/pending" "$dir\\quillshell.dll.$1.old" "upgrade $1: deletion at restart"
+  win reg query "HKLM\\$class" /ve
+  expect_text "$work/out" "$dir\\quillshell.dll" "upgrade $1: registered server"
+  win reg query "$uninstall_key" /v DisplayVersion
+  ! grep -qE 'REG_SZ +1\.0.?$' "$work/out" || fail "upgrade $1: the version was not updated"
+  still_held "upgrade $1"
+  menu_works "upgrade $1"
+  hold "$dir\\quillshell.dll" "after-$1-$RANDOM"  # a new Explorer loads the new DLL
+}
+
 in_use() {
   local dir='C:\Program Files\Quillshell' folder="$drive/Program Files/Quillshell"
   local class="SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32"
@@ -288,30 +312,28 @@ ROWS
   expect_no_text "$work/pending" 'quillshell' "failed upgrades: nothing scheduled for the restart"
 
   step "an upgrade moves the held DLL aside and asks for a restart, twice"
-  local round
-  for round in 1 2; do
-    install
-    expect_rc $((3010 % 256)) $? "upgrade $round while held (3010 modulo 256)"
-    [ -f "$folder/quillshell.dll.$round.old" ] || fail "upgrade $round: the held DLL was not moved aside"
-    pending
-    expect_text "$work/pending" "$dir\\quillshell.dll.$round.old" "upgrade $round: deletion at restart"
-    win reg query "HKLM\\$class" /ve
-    expect_text "$work/out" "$dir\\quillshell.dll" "upgrade $round: registered server"
-    win reg query "$uninstall_key" /v DisplayVersion
-    ! grep -qE 'REG_SZ +1\.0.?$' "$work/out" || fail "upgrade $round: the version was not updated"
-    still_held "upgrade $round"
-    menu_works "upgrade $round"
-    hold "$dir\\quillshell.dll" "after-$round"  # a new Explorer loads the new DLL
-  done
+  upgrade_held 1
+  upgrade_held 2
 
-  step "removal while held: keys and other files go now, the DLLs and the folder at restart"
+  step "a restart deletes the DLLs moved aside; the installation stays and works"
+  snapshot upgraded
+  restart
+  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell64reg.exe uninstall.exe " ] ||
+    { fail "after the restart: not just the three files"; ls "$folder"; }
+  snapshot restarted
+  diff "$work/upgraded.reg" "$work/restarted.reg" >"$work/diff" || { fail "the restart changed keys"; show "$work/diff"; }
+  menu_works "after the restart"
+
+  step "removal while held, a DLL moved aside by an upgrade among them: keys and other files go now, the rest at restart"
+  hold "$dir\\quillshell.dll" again
+  upgrade_held 1
   rm -rf "$stand"
   win reg delete 'HKCU\Software\Osmund' /f
   uninstall "$dir" "$folder"
   expect_rc $((3010 % 256)) $? "uninstall while held (3010 modulo 256)"
   host list 'C:\Work\Photos.zip'
   expect_text "$work/out" 'no context-menu handler found' "after removal"
-  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell.dll.1.old quillshell.dll.2.old " ] ||
+  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell.dll.1.old " ] ||
     { fail "removal while held: left in the folder"; ls "$folder"; }
   pending
   expect_text "$work/pending" "$dir\\quillshell.dll\\0" "removal: the DLL at restart"
@@ -320,10 +342,7 @@ ROWS
   still_held "removal"
 
   step "after a restart nothing is left"
-  rm -f "$work"/held-*
-  wait "${holders[@]}"
-  win wineboot -r
-  /usr/lib/wine/wineserver -w
+  restart
   [ ! -e "$folder" ] || { fail "the folder survived the restart"; ls "$folder"; }
   expect_snapshot before "removal and restart"
 }
