@@ -141,7 +141,7 @@ std::string MenuProblem(const std::vector<MenuEntry>& before, const std::vector<
         if (e.separator) return "separator inside the block";
         if (e.id < first || e.id > last || e.id - first >= claimed) return "item id outside the range or the claim";
         if (e.caption.empty()) return "item without a caption";
-        if (!e.checked || GetObjectType(e.checked) != OBJ_BITMAP) return "item without a live bitmap";
+        if (!e.item || GetObjectType(e.item) != OBJ_BITMAP) return "item without a live bitmap";
     }
     return "";
 }
