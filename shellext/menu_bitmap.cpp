@@ -25,6 +25,20 @@ struct ItemBitmapSlot {
 };
 ItemBitmapSlot g_itemBitmaps[4];
 
+// Windows 10 1607 and later; Windows 7 and 8 lack them, and there the system
+// metrics are already those of the system DPI.
+INIT_ONCE g_dpiOnce = INIT_ONCE_STATIC_INIT;
+UINT(WINAPI* g_dpiForSystem)() = nullptr;
+int(WINAPI* g_metricsForDpi)(int, UINT) = nullptr;
+
+BOOL CALLBACK FindDpiFunctions(PINIT_ONCE, PVOID, PVOID*) {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    g_dpiForSystem = reinterpret_cast<UINT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForSystem")));
+    g_metricsForDpi = reinterpret_cast<int(WINAPI*)(int, UINT)>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetSystemMetricsForDpi")));
+    return TRUE;
+}
+
 #pragma pack(push, 2)
 struct GroupIconHeader {
     WORD reserved, type, count;
@@ -126,14 +140,9 @@ HBITMAP CheckMarkBitmap() noexcept {
 // but as large as on the primary display. A DPI-unaware host gets 16 px, and
 // Windows stretches its whole menu.
 int ItemBitmapSize() noexcept {
-    // Windows 10 1607 and later; Windows 7 and 8 lack them, and there the
-    // system metrics are already those of the system DPI.
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    FARPROC dpiForSystem = GetProcAddress(user32, "GetDpiForSystem");
-    FARPROC metricsForDpi = GetProcAddress(user32, "GetSystemMetricsForDpi");
-    if (!dpiForSystem || !metricsForDpi) return GetSystemMetrics(SM_CXSMICON);
-    const UINT dpi = reinterpret_cast<UINT(WINAPI*)()>(reinterpret_cast<void*>(dpiForSystem))();
-    return reinterpret_cast<int(WINAPI*)(int, UINT)>(reinterpret_cast<void*>(metricsForDpi))(SM_CXSMICON, dpi);
+    InitOnceExecuteOnce(&g_dpiOnce, FindDpiFunctions, nullptr, nullptr);
+    if (!g_dpiForSystem || !g_metricsForDpi) return GetSystemMetrics(SM_CXSMICON);
+    return g_metricsForDpi(SM_CXSMICON, g_dpiForSystem());
 }
 
 HBITMAP ItemBitmap(int size) noexcept {
