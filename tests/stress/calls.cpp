@@ -188,7 +188,8 @@ void QueryContextMenu(Context& c) {
     Trace("  QueryContextMenu(menu %s, index 0x%x, first 0x%x, last 0x%x, flags 0x%x)\n",
           live ? "live" : menu ? "stale" : "null", index, first, last, flags);
     const HRESULT hr = c.handler->QueryContextMenu(menu, index, first, last, flags);
-    c.mayStart = c.world.MayStartAfterRead(c.mayStart);
+    // A query for the default item or the verbs only reads nothing.
+    if (!(flags & (CMF_DEFAULTONLY | CMF_VERBSONLY))) c.mayStart = c.world.MayStartAfterRead(c.mayStart);
     if (FAILED(hr) || HRESULT_CODE(hr) > 5) Fail("QueryContextMenu returned 0x%08lx", hr);
     if (!live) return;
 
