@@ -2,13 +2,12 @@
 #include "context_menu.h"
 
 #include "module.h"
-#include "res/resource.h"
 
 CContextMenu::CContextMenu() noexcept {
     ++g_cDllObjects;
-    // The 13x13 picture fits the smaller check-mark column of Windows XP.
-    const UINT bitmap = m_util.IsVistaOrLater() ? IDB_MENU_16 : IDB_MENU_13;
-    m_menuBitmap = ModuleBitmap(bitmap);
+    // The 13x13 picture fits the check-mark column of Windows XP; later
+    // systems get an item bitmap, sized when the menu is built.
+    if (!m_util.IsVistaOrLater()) m_menuBitmap = CheckMarkBitmap();
     m_zipName = L"NULL";  // fits the string's inline buffer: cannot throw
 }
 

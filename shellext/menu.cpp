@@ -20,11 +20,13 @@ STDMETHODIMP CContextMenu::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT id
                                             UINT uFlags) {
     ModuleStateGuard state;
     return ComBoundary([&] {
+        // A caller that only wants the default item or the verbs builds no menu
+        // of ours: the records of an earlier menu stay valid for its clicks.
+        if (uFlags & (CMF_DEFAULTONLY | CMF_VERBSONLY)) return IdentifiersClaimed(0);
         // Offsets of later calls name the items of this menu only.
         m_menuItems.clear();
         m_nCommands = 0;
         ReadSettings();
-        if (uFlags & (CMF_DEFAULTONLY | CMF_VERBSONLY)) return IdentifiersClaimed(0);
         if (idCmdLast < idCmdFirst) return IdentifiersClaimed(0);
         if (!m_bSelectionValid) return IdentifiersClaimed(1);
 
@@ -36,6 +38,7 @@ STDMETHODIMP CContextMenu::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT id
         std::vector<MenuItemInfo> items = BuildGroup(idCmdFirst);
         m_menuItems = std::move(items);  // nothing below can fail
         m_nCommands = static_cast<UINT>(m_menuItems.size());
+        if (m_util.IsVistaOrLater()) m_menuBitmap = ItemBitmap(ItemBitmapSize());
         AddMenuItems(hmenu, indexMenu);
         return IdentifiersClaimed(m_nCommands + 1);
     });
@@ -92,17 +95,25 @@ std::wstring CContextMenu::MakeZipName() {
     return m_util.GetFileName(zip);
 }
 
-// The handler's bitmap stands in both check-mark slots, so it shows whether
-// or not the item is checked.
+// Vista and later draw a 32-bpp item bitmap alpha-blended and at its own size
+// beside the text. Check-mark bitmaps are drawn unscaled into a 13 px slot at
+// 96 DPI, without alpha: only Windows XP gets one, in both slots, so it shows
+// whether or not the item is checked.
 BOOL CContextMenu::InsertItem(HMENU hmenu, UINT nCmdId, UINT nPosition, const wchar_t* text, UINT cch) {
     MENUITEMINFOW mii{};
     mii.cbSize = sizeof(mii);
-    mii.fMask = MIIM_STATE | MIIM_ID | MIIM_CHECKMARKS | MIIM_TYPE;
     mii.fType = MFT_STRING;
     mii.fState = 0;
     mii.wID = nCmdId;
-    mii.hbmpChecked = m_menuBitmap;
-    mii.hbmpUnchecked = m_menuBitmap;
+    if (m_util.IsVistaOrLater()) {
+        // MIIM_TYPE cannot go with MIIM_BITMAP: the call would fail.
+        mii.fMask = MIIM_STATE | MIIM_ID | MIIM_FTYPE | MIIM_STRING | MIIM_BITMAP;
+        mii.hbmpItem = m_menuBitmap;
+    } else {
+        mii.fMask = MIIM_STATE | MIIM_ID | MIIM_TYPE | MIIM_CHECKMARKS;
+        mii.hbmpChecked = m_menuBitmap;
+        mii.hbmpUnchecked = m_menuBitmap;
+    }
     mii.dwTypeData = const_cast<wchar_t*>(text);
     mii.cch = cch;
     InsertMenuItemW(hmenu, nPosition, TRUE, &mii);

@@ -6,7 +6,6 @@
 #include <cstdlib>
 
 #include "class_factory.h"
-#include "res/resource.h"
 
 const CLSID CLSID_QuillShellContextMenu = {
     0x7D3B2E91, 0x4C6A, 0x4F1E, {0x9A, 0x27, 0x5B, 0x8C, 0x0D, 0x4E, 0x6F, 0x13}};
@@ -18,19 +17,6 @@ namespace {
 HINSTANCE g_hInstance = nullptr;
 INIT_ONCE g_moduleInit = INIT_ONCE_STATIC_INIT;
 UniqueActCtx g_actCtx;
-
-struct SharedBitmap {
-    UINT id;
-    INIT_ONCE once;
-    UniqueBitmap bitmap;
-};
-SharedBitmap g_bitmaps[] = {{IDB_MENU_16, INIT_ONCE_STATIC_INIT, {}}, {IDB_MENU_13, INIT_ONCE_STATIC_INIT, {}}};
-
-BOOL CALLBACK LoadSharedBitmap(PINIT_ONCE, PVOID slot, PVOID*) {
-    auto* shared = static_cast<SharedBitmap*>(slot);
-    shared->bitmap.reset(LoadBitmapW(g_hInstance, MAKEINTRESOURCEW(shared->id)));
-    return TRUE;
-}
 
 // Runs once, on the first guarded call, never under the loader lock.
 BOOL CALLBACK PrepareModule(PINIT_ONCE, PVOID, PVOID*) {
@@ -47,15 +33,6 @@ BOOL CALLBACK PrepareModule(PINIT_ONCE, PVOID, PVOID*) {
 }  // namespace
 
 HINSTANCE ModuleInstance() noexcept { return g_hInstance; }
-
-HBITMAP ModuleBitmap(UINT id) noexcept {
-    for (SharedBitmap& shared : g_bitmaps) {
-        if (shared.id != id) continue;
-        InitOnceExecuteOnce(&shared.once, LoadSharedBitmap, &shared, nullptr);
-        return shared.bitmap.get();
-    }
-    return nullptr;
-}
 
 HANDLE PreparedActCtx() noexcept {
     InitOnceExecuteOnce(&g_moduleInit, PrepareModule, nullptr, nullptr);

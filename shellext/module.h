@@ -19,10 +19,14 @@ extern std::atomic<LONG> g_cDllObjects;
 // The DLL's own instance; every resource (bitmaps, strings) is read from here.
 HINSTANCE ModuleInstance() noexcept;
 
-// A bitmap of the DLL's resources, loaded on first use and kept until the DLL
-// unloads: every handler shows the same one, and a menu still on screen after
-// its handler is gone never shows a deleted bitmap. Null if it cannot be loaded.
-HBITMAP ModuleBitmap(UINT id) noexcept;
+// menu_bitmap.cpp: bitmaps made on first use and kept until the DLL unloads,
+// shared by every handler; null if they cannot be made.
+// Windows XP: the 13x13 picture for the check-mark slots.
+HBITMAP CheckMarkBitmap() noexcept;
+// Vista and later: the item bitmap's size, the small-icon size at the system DPI.
+int ItemBitmapSize() noexcept;
+// A size x size, 32-bpp top-down DIB section with premultiplied alpha.
+HBITMAP ItemBitmap(int size) noexcept;
 
 // Opens the module's state for one call: makes sure the module is prepared
 // (common controls, the activation context from manifest resource 2) and keeps

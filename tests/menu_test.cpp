@@ -2,6 +2,9 @@
 // refused ranges and flags, and selections that get no menu.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
+
 #include "shell_support.h"
 #include "support.h"
 
@@ -57,8 +60,8 @@ protected:
     }
 
     // The captions between the two separators, checked for the shape that
-    // every group shares: separators around items with consecutive ids and
-    // one bitmap in both check-mark slots.
+    // every group shares: separators around items with consecutive ids, each
+    // with the one item bitmap and no check-mark bitmaps.
     static std::vector<std::wstring> Captions(const Shown& shown, UINT first = kFirst) {
         std::vector<std::wstring> captions;
         if (shown.ours.size() < 2) return captions;
@@ -68,10 +71,10 @@ protected:
             const MenuEntry& e = shown.ours[i];
             EXPECT_FALSE(e.separator);
             EXPECT_EQ(e.id, first + i - 1);
-            EXPECT_NE(e.checked, nullptr);
-            EXPECT_EQ(e.checked, e.unchecked);
-            EXPECT_EQ(e.checkedSize.cx, 16);
-            EXPECT_EQ(e.checkedSize.cy, 16);
+            EXPECT_NE(e.item, nullptr);
+            EXPECT_EQ(e.item, shown.ours[1].item);
+            EXPECT_EQ(e.checked, nullptr);
+            EXPECT_EQ(e.unchecked, nullptr);
             captions.push_back(e.caption);
         }
         return captions;
@@ -217,12 +220,73 @@ TEST_F(MenuTest, LongAndAnsiPathsAreReadWhole) {
     data->Release();
 }
 
+// The item bitmap as Vista and later blend it: the small-icon size at the
+// system DPI, 32 bpp, top down, premultiplied, clear in its corners, the red
+// cap at the upper right. Wine draws it without its alpha, so its pixels are
+// checked rather than the screen; tests/dpi_test.sh runs this at 144 and 192.
+TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
+    SetProcessDPIAware();  // as Explorer is; an unaware host gets the 96-DPI size
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    if (const char* expected = getenv("QUILL_DPI")) {
+        ASSERT_EQ(dpi, atoi(expected)) << "LogPixels not applied";
+    }
+    const std::map<int, int> sizes = {{96, 16}, {120, 20}, {144, 24}, {192, 32}};
+    ASSERT_EQ(sizes.count(dpi), 1u) << dpi;
+    const int size = sizes.at(dpi);
+
+    std::vector<HBITMAP> seen;
+    for (const wchar_t* name : {L"notes.txt", L"Photos.zip"}) {
+        Shown shown = RightClickPaths({scratch.File(name)});
+        ASSERT_GE(shown.ours.size(), 3u);
+        seen.push_back(shown.ours[1].item);
+    }
+    EXPECT_EQ(seen[0], seen[1]) << "made once and shared";
+    DIBSECTION dib{};
+    ASSERT_EQ(GetObjectW(seen[0], sizeof(dib), &dib), int(sizeof(dib))) << "not a DIB section";
+    EXPECT_EQ(dib.dsBm.bmWidth, size);
+    EXPECT_EQ(dib.dsBm.bmHeight, size);
+    EXPECT_EQ(dib.dsBm.bmBitsPixel, 32);
+    ASSERT_NE(dib.dsBm.bmBits, nullptr);
+    auto pixel = [&](int x, int y) { return static_cast<const BYTE*>(dib.dsBm.bmBits) + (y * size + x) * 4; };
+    for (auto [x, y] : {std::pair{0, 0}, {size - 1, 0}, {0, size - 1}, {size - 1, size - 1}})
+        EXPECT_EQ(pixel(x, y)[3], 0) << x << "," << y;
+    int opaque = 0, partly = 0, overflow = 0;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const BYTE* p = pixel(x, y);
+            overflow += p[0] > p[3] || p[1] > p[3] || p[2] > p[3];
+            opaque += p[3] == 255;
+            partly += p[3] > 0 && p[3] < 255;
+        }
+    EXPECT_EQ(overflow, 0) << "colour above alpha: not premultiplied";
+    EXPECT_GT(opaque, size * size / 5);
+    EXPECT_GT(partly, 0) << "edges not smoothed";
+    const BYTE* cap = pixel(size * 3 / 4, size / 4);
+    const BYTE* body = pixel(size / 3, size * 2 / 3);
+    EXPECT_GT(cap[2], cap[0]) << "red cap at the upper right";
+    EXPECT_GT(body[0], body[2]) << "blue body at the lower left";
+}
+
+// Each menu's offsets name its own items; a query for verbs only keeps them.
 TEST_F(MenuTest, EachQueryInsertsOnlyItsOwnGroup) {
     IContextMenu* handler = CreateHandler();
     IDataObject* data = ShellDataObject({scratch.File(L"notes.txt")});
     ASSERT_EQ(InitializeHandler(handler, data), S_OK);
     data->Release();
     EXPECT_EQ(Captions(Query(handler, 100), 100), ZipGroup(L"notes.zip"));
+    // A caller asking only for the default item or the verbs gets nothing,
+    // and the menu already shown keeps its items.
+    for (UINT flags : {UINT(CMF_DEFAULTONLY), UINT(CMF_VERBSONLY)}) {
+        SCOPED_TRACE(flags);
+        Shown none = Query(handler, 200, kLast, flags);
+        EXPECT_EQ(none.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0));
+        EXPECT_TRUE(none.ours.empty());
+        wchar_t verb[32] = L"";
+        EXPECT_EQ(handler->GetCommandString(2, GCS_VERBW, nullptr, reinterpret_cast<char*>(verb), 32), S_OK);
+        EXPECT_STREQ(verb, L"zipwithmpw");
+    }
     Shown again = Query(handler, 300);
     EXPECT_EQ(again.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 4));
     EXPECT_EQ(Captions(again, 300), ZipGroup(L"notes.zip"));

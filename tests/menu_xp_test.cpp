@@ -46,6 +46,7 @@ TEST(MenuOnWindowsXP, ItemsCarryTheSmallBitmap) {
         EXPECT_EQ(entries[i].checked, entries[i].unchecked);
         EXPECT_EQ(entries[i].checkedSize.cx, 13);
         EXPECT_EQ(entries[i].checkedSize.cy, 13);
+        EXPECT_EQ(entries[i].item, nullptr);
     }
     DestroyMenu(menu);
     data->Release();

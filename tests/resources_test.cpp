@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support.h"
 
@@ -24,7 +25,7 @@ TEST(Resources, MenuBitmapsHaveTheirSizeDepthAndOneLanguageEach) {
         WORD language;
         WORD otherLanguage;
         LONG size;
-    } cases[] = {{1003, kEnglishUS, kSwedish, 16}, {1033, kSwedish, kEnglishUS, 13}};
+    } cases[] = {{1033, kSwedish, kEnglishUS, 13}};
     HMODULE dll = LoadDll().module;
     ASSERT_NE(dll, nullptr);
     for (const Case& c : cases) {
@@ -48,6 +49,40 @@ TEST(Resources, MenuBitmapsHaveTheirSizeDepthAndOneLanguageEach) {
         EXPECT_EQ(bm.bmHeight, c.size);
         DeleteObject(bitmap);
     }
+}
+
+// The item bitmap's art: one 32-bpp image with alpha for each small-icon size
+// from 100 to 300 % display scale.
+TEST(Resources, MenuIconHasItsSizes) {
+#pragma pack(push, 2)
+    struct Entry {
+        BYTE width, height, colours, reserved;
+        WORD planes, bitCount;
+        DWORD bytes;
+        WORD id;
+    };
+#pragma pack(pop)
+    HMODULE dll = LoadDll().module;
+    HRSRC res = FindResourceExW(dll, RT_GROUP_ICON, MAKEINTRESOURCEW(1040), kEnglishUS);
+    ASSERT_NE(res, nullptr);
+    auto* header = static_cast<const WORD*>(LockResource(LoadResource(dll, res)));
+    ASSERT_EQ(header[1], 1);  // icons
+    auto* entries = reinterpret_cast<const Entry*>(header + 3);
+    std::vector<int> sizes;
+    for (WORD i = 0; i < header[2]; ++i) {
+        const Entry& e = entries[i];
+        sizes.push_back(e.width);
+        SCOPED_TRACE(e.width);
+        EXPECT_EQ(e.height, e.width);
+        EXPECT_EQ(e.bitCount, 32);
+        HRSRC image = FindResourceW(dll, MAKEINTRESOURCEW(e.id), RT_ICON);
+        ASSERT_NE(image, nullptr);
+        auto* info = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(dll, image)));
+        EXPECT_EQ(info->biWidth, e.width);
+        EXPECT_EQ(info->biHeight, 2 * e.width);
+        EXPECT_EQ(info->biBitCount, 32);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 40, 48}));
 }
 
 TEST(Resources, HelpTextsAndTheErrorFormat) {

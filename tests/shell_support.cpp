@@ -153,7 +153,7 @@ std::vector<MenuEntry> ReadMenu(HMENU menu) {
         wchar_t text[4096] = L"";
         MENUITEMINFOW mii{};
         mii.cbSize = sizeof(mii);
-        mii.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING | MIIM_CHECKMARKS;
+        mii.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING | MIIM_CHECKMARKS | MIIM_BITMAP;
         mii.dwTypeData = text;
         mii.cch = ARRAYSIZE(text);
         GetMenuItemInfoW(menu, i, TRUE, &mii);
@@ -163,6 +163,7 @@ std::vector<MenuEntry> ReadMenu(HMENU menu) {
         entry.id = mii.wID;
         entry.checked = mii.hbmpChecked;
         entry.unchecked = mii.hbmpUnchecked;
+        entry.item = mii.hbmpItem;
         BITMAP bm{};
         if (entry.checked && GetObjectW(entry.checked, sizeof(bm), &bm)) entry.checkedSize = {bm.bmWidth, bm.bmHeight};
         entries.push_back(entry);

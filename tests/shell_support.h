@@ -76,6 +76,7 @@ struct MenuEntry {
     HBITMAP checked = nullptr;
     HBITMAP unchecked = nullptr;
     SIZE checkedSize{};  // of the checked bitmap, read with the menu
+    HBITMAP item = nullptr;  // the item bitmap beside the text
 };
 std::vector<MenuEntry> ReadMenu(HMENU menu);
 

@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
-"""Draws the menu bitmaps: a blue capsule lying from the lower left to the
-upper right, its upper-right end capped in red, on white. 24 bpp, no colour
-table. Run from this folder; the .bmp files are committed."""
+"""Draws the menu art: a blue capsule lying from the lower left to the upper
+right, its upper-right end capped in red.
+
+- menu13.bmp: on white, 24 bpp, no colour table (Windows XP's check-mark slot).
+- menu.ico: on nothing (32 bpp with alpha, edges smoothed), one image drawn
+  for each of 16, 20, 24, 32, 40 and 48 px: the small-icon sizes at 100 to
+  300 % display scale.
+
+Run from this folder; the generated files are committed."""
 import math
 import struct
 
@@ -11,23 +17,50 @@ BLUE_EDGE = (20, 50, 130)
 RED = (210, 30, 30)
 RED_EDGE = (130, 15, 15)
 
+ICON_SIZES = (16, 20, 24, 32, 40, 48)
 
-def pixel(x, y, size):
-    # Capsule axis from (lower left) to (upper right), in pixel-centre units.
+
+def capsule(px, py, size, edge_width, margin=0.0):
+    """The colour at point (px, py), or None outside the capsule."""
+    # Capsule axis from (lower left) to (upper right); the ends touch the
+    # picture's edges unless a margin (in pixels) keeps them off.
     m = size * 0.2
     ax, ay = m, size - m
     bx, by = size - m, m
-    r = size * 0.2
-    px, py = x + 0.5, y + 0.5
+    r = size * 0.2 - margin
     dx, dy = bx - ax, by - ay
     t = max(0.0, min(1.0, ((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy)))
     d = math.hypot(px - (ax + t * dx), py - (ay + t * dy))
     if d > r:
-        return WHITE
-    edge = d > r - 1.0
+        return None
+    edge = d > r - edge_width
     if t > 0.62:
         return RED_EDGE if edge else RED
     return BLUE_EDGE if edge else BLUE
+
+
+def pixel(x, y, size):
+    # Sampled at the pixel's centre: hard edges on white.
+    return capsule(x + 0.5, y + 0.5, size, 1.0) or WHITE
+
+
+def icon_pixel(x, y, size):
+    """(b, g, r, a), straight alpha: 8 x 8 samples per pixel smooth the edge."""
+    n = 8
+    edge = max(1.0, size / 16.0)
+    total = [0, 0, 0]
+    hits = 0
+    for j in range(n):
+        for i in range(n):
+            c = capsule(x + (i + 0.5) / n, y + (j + 0.5) / n, size, edge, 0.5)
+            if c:
+                hits += 1
+                for k in range(3):
+                    total[k] += c[k]
+    if not hits:
+        return (0, 0, 0, 0)
+    r, g, b = (round(v / hits) for v in total)
+    return (b, g, r, round(255 * hits / (n * n)))
 
 
 def write_bmp(path, size):
@@ -47,6 +80,34 @@ def write_bmp(path, size):
         f.write(header + info + data)
 
 
+def icon_image(size):
+    """One icon image: header (height doubled), BGRA rows bottom-up, AND mask."""
+    colour = bytearray()
+    mask_stride = ((size + 31) // 32) * 4
+    mask = bytearray()
+    for y in reversed(range(size)):
+        bits = bytearray(mask_stride)
+        for x in range(size):
+            b, g, r, a = icon_pixel(x, y, size)
+            colour += bytes((b, g, r, a))
+            if a == 0:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask += bits
+    info = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(colour) + len(mask), 0, 0, 0, 0)
+    return info + bytes(colour) + bytes(mask)
+
+
+def write_ico(path, sizes):
+    images = [icon_image(s) for s in sizes]
+    offset = 6 + 16 * len(images)
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    for size, image in zip(sizes, images):
+        directory += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    with open(path, "wb") as f:
+        f.write(directory + b"".join(images))
+
+
 if __name__ == "__main__":
-    write_bmp("menu16.bmp", 16)
     write_bmp("menu13.bmp", 13)
+    write_ico("menu.ico", ICON_SIZES)

@@ -1,8 +1,8 @@
 // Resource identifiers of quillshell.dll.
 #pragma once
 
-#define IDB_MENU_16 1003  // 16x16, Vista and later
-#define IDB_MENU_13 1033  // 13x13, earlier systems
+#define IDB_MENU_13 1033  // 13x13 check-mark bitmap, Windows XP
+#define IDI_MENU 1040     // the item bitmap's art: 16 to 48 px, 32 bpp with alpha
 
 #define IDS_ERROR_FORMAT 21  // two %s: the system's description, then the item's path
 

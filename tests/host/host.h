@@ -154,7 +154,7 @@ public:
     bool AnyFailure() const;
 
     std::vector<MenuLine> Lines() const;
-    // The help text of a menu identifier, as shown in Explorer's status bar.
+    // The help text of a menu identifier, as a host with a status bar shows it.
     std::wstring HelpText(UINT id) const;
     // The handler item with this caption; false when there is none.
     bool FindCaption(const std::wstring& caption, MenuLine* line) const;
@@ -178,6 +178,14 @@ constexpr size_t kMenuSelectionLimit = 16;
 // popup.cpp: the real popup menu under a display, captured to a PNG file.
 int ShowPopup(const ContextMenuHost& host, const ShellSelection& selection, const std::wstring& title,
               const std::wstring& pngPath, const std::wstring& highlight);
+// Writes a bitmap as a 24-bit PNG file through WIC.
+HRESULT SavePng(HBITMAP bitmap, const std::wstring& path);
+
+// icon_picture.cpp: the first handler item's bitmap alpha-blended, as Vista
+// and later draw it, onto a light, a highlighted and a dark menu row at this
+// process's DPI; a column of a PNG file, appended to the right of what the
+// file holds with `append`.
+int DrawItemBitmap(const ContextMenuHost& host, const std::wstring& pngPath, bool append);
 
 // window.cpp: Explorer's frame and view windows; one message-only window without a display.
 struct HostWindows {

@@ -7,6 +7,9 @@
 //   quillhost popup <png> [--select <caption>] <paths...>
 //                                                  show the real menu (needs a display),
 //                                                  highlight an item, save a PNG of it
+//   quillhost icon <png> [--append] <paths...>     the first handler item's bitmap blended
+//                                                  onto menu rows, as Vista and later draw
+//                                                  it; a column per DPI of the run
 //
 // Exit codes: 0 done, 1 the items or a window could not be made, 2 usage,
 // 3 a handler call failed, 4 no item with that caption (no handler took the verb).
@@ -18,7 +21,8 @@ int Usage() {
     Say(L"usage: quillhost list <paths...>\n"
         L"       quillhost invoke <caption> <paths...>\n"
         L"       quillhost verb <verb> <paths...>\n"
-        L"       quillhost popup <png> [--select <caption>] <paths...>");
+        L"       quillhost popup <png> [--select <caption>] <paths...>\n"
+        L"       quillhost icon <png> [--append] <paths...>");
     return kExitUsage;
 }
 
@@ -151,16 +155,30 @@ int Popup(const Session& session, const std::wstring& png, const std::wstring& h
     return rc == kExitOk && host.AnyFailure() ? kExitHandlerFailed : rc;
 }
 
+int Icon(const Session& session, const std::wstring& png, bool append) {
+    ContextMenuHost host;
+    BuildShownMenu(session, &host);
+    const int rc = DrawItemBitmap(host, png, append);
+    return rc == kExitOk && host.AnyFailure() ? kExitHandlerFailed : rc;
+}
+
 int Run(int argc, wchar_t** argv) {
     if (argc < 3) return Usage();
     const std::wstring command = argv[1];
-    if (command != L"list" && command != L"invoke" && command != L"verb" && command != L"popup") return Usage();
+    if (command != L"list" && command != L"invoke" && command != L"verb" && command != L"popup" &&
+        command != L"icon")
+        return Usage();
     int first = 2;
     std::wstring argument, highlight;
-    if (command == L"invoke" || command == L"verb" || command == L"popup") argument = argv[first++];
+    bool append = false;
+    if (command != L"list") argument = argv[first++];
     if (command == L"popup" && first + 1 < argc && std::wstring(argv[first]) == L"--select") {
         highlight = argv[first + 1];
         first += 2;
+    }
+    if (command == L"icon" && first < argc && std::wstring(argv[first]) == L"--append") {
+        append = true;
+        ++first;
     }
     if (first >= argc) return Usage();
     const std::vector<std::wstring> paths(argv + first, argv + argc);
@@ -170,12 +188,14 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"list") return List(session);
     if (command == L"invoke") return InvokeCaption(session, argument);
     if (command == L"verb") return InvokeVerb(session, argument);
+    if (command == L"icon") return Icon(session, argument, append);
     return Popup(session, argument, highlight);
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    SetProcessDPIAware();  // as Explorer is: handlers then see the display's DPI
     if (FAILED(OleInitialize(nullptr))) {
         Say(L"quillhost: OleInitialize failed");
         return kExitHostError;

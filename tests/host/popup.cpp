@@ -138,7 +138,7 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         Paint(hwnd, *state);
         return 0;
     case WM_MENUSELECT: {
-        // Explorer asks the handler for the help text of the item under the pointer.
+        // A host with a status bar asks for the help text of the item under the pointer.
         const UINT id = LOWORD(wParam);
         state->status = (HIWORD(wParam) & (MF_SEPARATOR | MF_POPUP)) ? L"" : state->host->HelpText(id);
         RECT client;
@@ -169,6 +169,20 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+// VK_DOWN presses that bring the highlight from nothing onto the item with
+// this caption: the menu loop skips separators.
+UINT PressesFor(const ContextMenuHost& host, const std::wstring& caption) {
+    UINT presses = 0;
+    for (const MenuLine& line : host.Lines()) {
+        if (line.separator) continue;
+        ++presses;
+        if (line.caption == caption) return presses;
+    }
+    return 0;
+}
+
+}  // namespace
+
 HRESULT SavePng(HBITMAP bitmap, const std::wstring& path) {
     ComPtr<IWICImagingFactory> factory;
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
@@ -193,20 +207,6 @@ HRESULT SavePng(HBITMAP bitmap, const std::wstring& path) {
         return hr;
     return encoder->Commit();
 }
-
-// VK_DOWN presses that bring the highlight from nothing onto the item with
-// this caption: the menu loop skips separators.
-UINT PressesFor(const ContextMenuHost& host, const std::wstring& caption) {
-    UINT presses = 0;
-    for (const MenuLine& line : host.Lines()) {
-        if (line.separator) continue;
-        ++presses;
-        if (line.caption == caption) return presses;
-    }
-    return 0;
-}
-
-}  // namespace
 
 int ShowPopup(const ContextMenuHost& host, const ShellSelection& selection, const std::wstring& title,
               const std::wstring& pngPath, const std::wstring& highlight) {

@@ -141,7 +141,7 @@ std::string MenuProblem(const std::vector<MenuEntry>& before, const std::vector<
         if (e.separator) return "separator inside the block";
         if (e.id < first || e.id > last || e.id - first >= claimed) return "item id outside the range or the claim";
         if (e.caption.empty()) return "item without a caption";
-        if (!e.checked || GetObjectType(e.checked) != OBJ_BITMAP) return "item without a live bitmap";
+        if (!e.item || GetObjectType(e.item) != OBJ_BITMAP) return "item without a live bitmap";
     }
     return "";
 }
@@ -188,7 +188,8 @@ void QueryContextMenu(Context& c) {
     Trace("  QueryContextMenu(menu %s, index 0x%x, first 0x%x, last 0x%x, flags 0x%x)\n",
           live ? "live" : menu ? "stale" : "null", index, first, last, flags);
     const HRESULT hr = c.handler->QueryContextMenu(menu, index, first, last, flags);
-    c.mayStart = c.world.MayStartAfterRead(c.mayStart);
+    // A query for the default item or the verbs only reads nothing.
+    if (!(flags & (CMF_DEFAULTONLY | CMF_VERBSONLY))) c.mayStart = c.world.MayStartAfterRead(c.mayStart);
     if (FAILED(hr) || HRESULT_CODE(hr) > 5) Fail("QueryContextMenu returned 0x%08lx", hr);
     if (!live) return;
 

@@ -1,0 +1,166 @@
+// The menu's bitmaps, shared by every handler of the process and kept until
+// the DLL unloads, so a menu still on screen after its handler is gone never
+// shows a deleted bitmap: the 13x13 check-mark bitmap of Windows XP, and on
+// Vista and later the item bitmap, made once for each size asked for.
+#include "module.h"
+#include "res/resource.h"
+
+#include <algorithm>
+
+namespace {
+
+INIT_ONCE g_checkMarkOnce = INIT_ONCE_STATIC_INIT;
+UniqueBitmap g_checkMark;
+
+BOOL CALLBACK LoadCheckMark(PINIT_ONCE, PVOID, PVOID*) {
+    g_checkMark.reset(LoadBitmapW(ModuleInstance(), MAKEINTRESOURCEW(IDB_MENU_13)));
+    return TRUE;
+}
+
+// Explorer's threads ask at the same time; one lock guards the few sizes.
+SRWLOCK g_itemLock = SRWLOCK_INIT;
+struct ItemBitmapSlot {
+    int size = 0;  // 0: free
+    UniqueBitmap bitmap;
+};
+ItemBitmapSlot g_itemBitmaps[4];
+
+// Windows 10 1607 and later; Windows 7 and 8 lack them, and there the system
+// metrics are already those of the system DPI.
+INIT_ONCE g_dpiOnce = INIT_ONCE_STATIC_INIT;
+UINT(WINAPI* g_dpiForSystem)() = nullptr;
+int(WINAPI* g_metricsForDpi)(int, UINT) = nullptr;
+
+BOOL CALLBACK FindDpiFunctions(PINIT_ONCE, PVOID, PVOID*) {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    g_dpiForSystem = reinterpret_cast<UINT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForSystem")));
+    g_metricsForDpi = reinterpret_cast<int(WINAPI*)(int, UINT)>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetSystemMetricsForDpi")));
+    return TRUE;
+}
+
+#pragma pack(push, 2)
+struct GroupIconHeader {
+    WORD reserved, type, count;
+};
+struct GroupIconEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+const void* ResourceData(LPCWSTR id, LPCWSTR type, DWORD* size) {
+    HRSRC res = FindResourceW(ModuleInstance(), id, type);
+    HGLOBAL data = res ? LoadResource(ModuleInstance(), res) : nullptr;
+    *size = data ? SizeofResource(ModuleInstance(), res) : 0;
+    return data ? LockResource(data) : nullptr;
+}
+
+// The art's image of exactly this size, else the next larger (scaled down:
+// never blurred up), else the largest. A 32-bpp icon image: its header with
+// the height doubled, then straight-alpha BGRA rows bottom-up, then the mask.
+const BITMAPINFOHEADER* IconImage(int size) {
+    DWORD bytes = 0;
+    auto* group = static_cast<const GroupIconHeader*>(ResourceData(MAKEINTRESOURCEW(IDI_MENU), RT_GROUP_ICON, &bytes));
+    if (!group || bytes < sizeof(*group) || bytes < sizeof(*group) + group->count * sizeof(GroupIconEntry)) return nullptr;
+    auto* entries = reinterpret_cast<const GroupIconEntry*>(group + 1);
+    const GroupIconEntry* best = nullptr;
+    for (WORD i = 0; i < group->count; ++i) {
+        const GroupIconEntry& e = entries[i];
+        if (e.bitCount != 32 || e.width == 0 || e.width != e.height) continue;
+        const bool larger = e.width >= size;
+        if (!best || (larger && (best->width < size || e.width < best->width)) || (!larger && e.width > best->width))
+            best = &e;
+    }
+    if (!best) return nullptr;
+    auto* image = static_cast<const BITMAPINFOHEADER*>(ResourceData(MAKEINTRESOURCEW(best->id), RT_ICON, &bytes));
+    const LONG w = best->width;
+    if (!image || bytes < sizeof(*image) || image->biSize < sizeof(*image) || image->biWidth != w ||
+        image->biHeight != 2 * w || image->biBitCount != 32 || image->biCompression != BI_RGB ||
+        bytes < image->biSize + DWORD(w * w * 4))
+        return nullptr;
+    return image;
+}
+
+// A top-down 32-bpp DIB section with premultiplied alpha, as AlphaBlend and
+// the menu want it, resampled from the icon image by area (exact at 1:1).
+HBITMAP MakeItemBitmap(int size) {
+    const BITMAPINFOHEADER* image = IconImage(size);
+    if (!image) return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = size;
+    info.bmiHeader.biHeight = -size;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap) return nullptr;
+
+    const int w = image->biWidth;
+    auto* source = reinterpret_cast<const BYTE*>(image) + image->biSize;
+    auto* target = static_cast<BYTE*>(bits);
+    // In units of 1/(w*size) of the picture: a target pixel spans w, a source pixel size.
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            UINT64 sum[4] = {};
+            for (int j = y * w / size; j < w && j * size < (y + 1) * w; ++j) {
+                const int oy = std::min((j + 1) * size, (y + 1) * w) - std::max(j * size, y * w);
+                const BYTE* row = source + size_t(w - 1 - j) * w * 4;  // bottom-up
+                for (int i = x * w / size; i < w && i * size < (x + 1) * w; ++i) {
+                    const int ox = std::min((i + 1) * size, (x + 1) * w) - std::max(i * size, x * w);
+                    const BYTE* p = row + i * 4;
+                    const UINT a = p[3], weight = UINT(ox * oy);
+                    for (int c = 0; c < 3; ++c) sum[c] += UINT64((p[c] * a + 127) / 255) * weight;
+                    sum[3] += UINT64(a) * weight;
+                }
+            }
+            const UINT64 area = UINT64(w) * w;
+            BYTE* out = target + (size_t(y) * size + x) * 4;
+            for (int c = 0; c < 4; ++c) out[c] = BYTE((sum[c] + area / 2) / area);
+        }
+    }
+    return bitmap;
+}
+
+}  // namespace
+
+HBITMAP CheckMarkBitmap() noexcept {
+    InitOnceExecuteOnce(&g_checkMarkOnce, LoadCheckMark, nullptr, nullptr);
+    return g_checkMark.get();
+}
+
+// Explorer is per-monitor DPI aware, but QueryContextMenu gets no window and
+// the popup is placed only after it returns, so the monitor it will show on is
+// unknown: the bitmap is sized for the system DPI (the primary display's scale
+// at sign-in). On a monitor of another scale Windows shows it unscaled: sharp,
+// but as large as on the primary display. A DPI-unaware host gets 16 px, and
+// Windows stretches its whole menu.
+int ItemBitmapSize() noexcept {
+    InitOnceExecuteOnce(&g_dpiOnce, FindDpiFunctions, nullptr, nullptr);
+    if (!g_dpiForSystem || !g_metricsForDpi) return GetSystemMetrics(SM_CXSMICON);
+    return g_metricsForDpi(SM_CXSMICON, g_dpiForSystem());
+}
+
+HBITMAP ItemBitmap(int size) noexcept {
+    if (size <= 0 || size > 256) return nullptr;
+    AcquireSRWLockExclusive(&g_itemLock);
+    HBITMAP found = nullptr;
+    for (ItemBitmapSlot& slot : g_itemBitmaps) {
+        if (slot.size == 0) {
+            slot.size = size;
+            slot.bitmap.reset(MakeItemBitmap(size));
+        }
+        if (slot.size == size) {
+            found = slot.bitmap.get();
+            break;
+        }
+    }
+    // All slots taken by other sizes: the first size is better than none.
+    if (!found) found = g_itemBitmaps[0].bitmap.get();
+    ReleaseSRWLockExclusive(&g_itemLock);
+    return found;
+}
