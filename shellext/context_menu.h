@@ -49,7 +49,7 @@ private:
     std::wstring MakeZipName();
     BOOL InsertItem(HMENU hmenu, UINT nCmdId, UINT nPosition, const wchar_t* text, UINT cch);
     // dispatch.cpp
-    BOOL RunCommand(HWND owner, UINT nCommand);
+    HRESULT RunCommand(HWND hwnd, UINT nCommand, bool bNoUI);
 
     IDataObject* m_pDataObject = nullptr;  // one counted reference
     ULONG m_cRef = 1;
