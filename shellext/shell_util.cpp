@@ -6,6 +6,7 @@
 namespace {
 
 constexpr wchar_t kBackslash = L'\\';
+constexpr size_t kMaxPath = 260;  // MAX_PATH, terminator included
 
 // Only A to Z fold; every other character stays as it is.
 std::wstring LowerAscii(std::wstring s) {
@@ -74,4 +75,61 @@ std::wstring CShellUtil::GetExtractFolderName(const std::wstring& path) const {
     // Backup.part02.rar extracts to Backup: the volume suffix goes with ".rar".
     const bool volume = GetExtension(path) == L"rar" && IsRarVolumeName(path);
     return GetFileName(volume ? GetBaseName(GetBaseName(path)) : GetBaseName(path));
+}
+
+namespace {
+
+bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+
+// Names that the system's path rules turn into devices when they end a path.
+bool IsDeviceName(const std::wstring& component) {
+    std::wstring stem = LowerAscii(component.substr(0, component.find(L'.')));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    if (stem == L"con" || stem == L"prn" || stem == L"aux" || stem == L"nul" || stem == L"conin$" ||
+        stem == L"conout$")
+        return true;
+    return stem.size() == 4 && (stem.compare(0, 3, L"com") == 0 || stem.compare(0, 3, L"lpt") == 0) &&
+           stem[3] >= L'1' && stem[3] <= L'9';
+}
+
+// The components after the root survive the system's path rules unchanged:
+// no empty, "." or ".." component, none ending in a dot or a space (which
+// the rules strip), no "/", and no device name at the end.
+bool SurvivesNormalisation(const std::wstring& path, size_t rootEnd) {
+    if (path.find(L'/') != std::wstring::npos) return false;
+    size_t start = rootEnd;
+    while (start < path.size()) {
+        size_t end = path.find(kBackslash, start);
+        if (end == std::wstring::npos) end = path.size();
+        const std::wstring component = path.substr(start, end - start);
+        if (component.empty() || component.back() == L'.' || component.back() == L' ') return false;
+        if (end == path.size() && IsDeviceName(component)) return false;
+        start = end + 1;  // a trailing backslash ends the loop here
+    }
+    return true;
+}
+
+}  // namespace
+
+std::wstring CShellUtil::WithoutLongPathPrefix(const std::wstring& path) const {
+    static const std::wstring kPrefix = L"\\\\?\\", kUnc = L"\\\\?\\UNC\\";
+    std::wstring plain;
+    size_t rootEnd = 0;
+    if (path.size() > kUnc.size() && LowerAscii(path.substr(0, kUnc.size())) == LowerAscii(kUnc)) {
+        plain = L"\\\\" + path.substr(kUnc.size());
+        const size_t server = plain.find(kBackslash, 2);  // \\server\share\ is the root
+        if (server == 2 || server == std::wstring::npos) return path;
+        const size_t share = plain.find(kBackslash, server + 1);
+        if (share == server + 1) return path;
+        rootEnd = share == std::wstring::npos ? plain.size() : share + 1;
+    } else if (path.size() >= kPrefix.size() + 3 && path.compare(0, kPrefix.size(), kPrefix) == 0 &&
+               IsAsciiLetter(path[4]) && path[5] == L':' && path[6] == kBackslash) {
+        plain = path.substr(kPrefix.size());
+        rootEnd = 3;
+    } else {
+        return path;
+    }
+    // Below MAX_PATH every program can open it; longer, only with the prefix.
+    if (plain.size() >= kMaxPath || !SurvivesNormalisation(plain, rootEnd)) return path;
+    return plain;
 }
