@@ -40,7 +40,8 @@ private:
     ~CContextMenu();
 
     // selection.cpp
-    BOOL IsArchive(const std::wstring& path) const;
+    BOOL IsArchive(const std::wstring& path, const std::vector<DWORD>& attributes) const;
+    bool IsFolder(size_t index) const;  // as the data object said, else as the disk says
     // settings.cpp
     void ReadSettings();
     // menu.cpp
@@ -49,7 +50,7 @@ private:
     std::wstring MakeZipName();
     BOOL InsertItem(HMENU hmenu, UINT nCmdId, UINT nPosition, const wchar_t* text, UINT cch);
     // dispatch.cpp
-    BOOL RunCommand(HWND owner, UINT nCommand);
+    HRESULT RunCommand(HWND hwnd, UINT nCommand, bool bNoUI);
 
     IDataObject* m_pDataObject = nullptr;  // one counted reference
     ULONG m_cRef = 1;
@@ -60,6 +61,7 @@ private:
     std::wstring m_directory;
     std::wstring m_zipName;
     std::vector<std::wstring> m_selectedFiles;
+    std::vector<DWORD> m_itemAttributes;  // one per selected file, or none
     std::vector<MenuItemInfo> m_menuItems;
     UINT m_nCommands = 0;
     CShellUtil m_util;

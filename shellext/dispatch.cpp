@@ -75,47 +75,49 @@ STDMETHODIMP CContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
             nCommand = CommandOfVerb(*pici);
             if (nCommand < 0) return E_INVALIDARG;
         }
-        HWND owner = GetParent(pici->hwnd);
-        if (!owner) owner = pici->hwnd;
         // Hosts may invoke a verb without asking for a menu first, so the
         // program's folder is read here too.
         ReadSettings();
-        RunCommand(owner, static_cast<UINT>(nCommand));
-        return S_OK;
+        // A caller that forbids any user interface (a script, a service) is
+        // told of a failure by the result instead of a box nobody may see.
+        const bool noUI = (pici->fMask & CMIC_MASK_FLAG_NO_UI) != 0;
+        const HRESULT hr = RunCommand(pici->hwnd, static_cast<UINT>(nCommand), noUI);
+        return noUI ? hr : S_OK;
     });
 }
 
-BOOL CContextMenu::RunCommand(HWND owner, UINT nCommand) {
-    if (m_selectedFiles.empty()) return FALSE;
+// S_OK once the program is started (or when there is nothing to do); else
+// the status that the error box shows, or would show with bNoUI.
+HRESULT CContextMenu::RunCommand(HWND hwnd, UINT nCommand, bool bNoUI) {
+    auto fail = [&](HRESULT code, const std::wstring& item) {
+        if (!bNoUI) ShowErrorMessage(hwnd, IDS_ERROR_FORMAT, code, item.c_str());
+        return FAILED(code) ? code : E_FAIL;  // never a failure reported as success
+    };
+    if (m_selectedFiles.empty()) return S_OK;
     // A folder that is not fully qualified would make the shell look for the
     // program in the current drive's root or below the current folder, where
     // anybody may have put one. No folder of MAX_PATH characters or more
     // holds a program the shell can start (Wine's launcher overruns its stack on one).
-    if (!IsFullyQualified(m_directory) || m_directory.size() >= MAX_PATH) {
-        ShowErrorMessage(IDS_ERROR_FORMAT, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), m_currentFile.c_str());
-        return FALSE;
-    }
+    if (!IsFullyQualified(m_directory) || m_directory.size() >= MAX_PATH)
+        return fail(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), m_currentFile);
     const std::wstring program = ProgramPath(m_directory);
 
     CShellUtil::ListFileFailure failure;
     PendingListFile listFile(m_util.WriteSelectionList(m_selectedFiles, &failure));
-    if (listFile.path().empty()) {
-        const std::wstring& item = failure.path.empty() ? m_currentFile : failure.path;
-        ShowErrorMessage(IDS_ERROR_FORMAT, failure.code, item.c_str());
-        return FALSE;
-    }
+    if (listFile.path().empty()) return fail(failure.code, failure.path.empty() ? m_currentFile : failure.path);
     const std::wstring parameters = ProgramParameters(CommandToken(nCommand), listFile.path(), m_zipName);
 
     // The program runs on its own: no process handle, no waiting.
+    HWND owner = GetParent(hwnd);
+    if (!owner) owner = hwnd;
     SetLastError(ERROR_SUCCESS);
     const auto result = reinterpret_cast<UINT_PTR>(
         ShellExecuteW(owner, L"open", program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
     if (result > 32) {
         listFile.Keep();
-        return TRUE;
+        return S_OK;
     }
     const HRESULT code = StartError(result);
     listFile.Discard();  // before the box, which may stay open for long
-    ShowErrorMessage(IDS_ERROR_FORMAT, code, m_currentFile.c_str());
-    return FALSE;
+    return fail(code, m_currentFile);
 }

@@ -1,4 +1,7 @@
-// Reads the paths of a drop-file list (CF_HDROP) in one pass.
+// Reads the selection out of a data object's formats: the drop-file list
+// (CF_HDROP) in one pass, the shell's ID list (CFSTR_SHELLIDLIST) and the
+// items' attributes (CFSTR_FILE_ATTRIBUTES_ARRAY). Every block is untrusted:
+// nothing is read beyond its GlobalSize.
 #pragma once
 
 #include <windows.h>
@@ -12,3 +15,13 @@
 // at every index. An item that cannot be read (it would run past the end of
 // the block) gives an empty path.
 std::vector<std::wstring> ReadDropFiles(HGLOBAL hDrop);
+
+// The file-system path of each item of an ID list block (a CIDA), in order,
+// with a \\?\ prefix dropped where the path does not need it. An item without
+// one (not in the file system, or an ID list that runs past the block) gives
+// an empty path. Nothing when the block holds no items.
+std::vector<std::wstring> ReadIdListPaths(HGLOBAL hIda);
+
+// The attributes of the `items` items of a FILE_ATTRIBUTES_ARRAY block; nothing
+// when the block is short or counts another number of items.
+std::vector<DWORD> ReadFileAttributes(HGLOBAL hArray, size_t items);

@@ -24,8 +24,13 @@ bool ComposeErrorMessage(UINT nFormatId, HRESULT code, const wchar_t* text,
     return true;
 }
 
-void ShowErrorMessage(UINT nFormatId, HRESULT code, const wchar_t* text) noexcept {
+void ShowErrorMessage(HWND hwnd, UINT nFormatId, HRESULT code, const wchar_t* text) noexcept {
     wchar_t message[kErrorMessageChars] = {};
     if (!ComposeErrorMessage(nFormatId, code, text, message)) return;
-    MessageBoxW(GetDesktopWindow(), message, L"QUILLSHELL", MB_ICONERROR);
+    // A box owned by the desktop leaves the folder window enabled: the user
+    // could close it, or right-click again, while this call is still inside
+    // the box. Owned by the window's top-level window, the box disables it.
+    HWND owner = hwnd ? GetAncestor(hwnd, GA_ROOT) : nullptr;
+    if (!owner) owner = GetDesktopWindow();
+    MessageBoxW(owner, message, L"QUILLSHELL", MB_ICONERROR);
 }

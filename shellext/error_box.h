@@ -12,6 +12,7 @@ constexpr size_t kErrorMessageChars = 512;  // the composed message, terminator 
 bool ComposeErrorMessage(UINT nFormatId, HRESULT code, const wchar_t* text,
                          wchar_t (&message)[kErrorMessageChars]) noexcept;
 
-// Shows that message in a modal box owned by the desktop; returns when the
-// user has closed it, or at once when there is nothing to show.
-void ShowErrorMessage(UINT nFormatId, HRESULT code, const wchar_t* text) noexcept;
+// Shows that message in a modal box owned by the top-level window of hwnd (by
+// the desktop when hwnd is null), which is disabled while the box is up;
+// returns when the user has closed it, or at once when there is nothing to show.
+void ShowErrorMessage(HWND hwnd, UINT nFormatId, HRESULT code, const wchar_t* text) noexcept;

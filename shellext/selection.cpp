@@ -7,11 +7,50 @@
 #include "drop_files.h"
 #include "module.h"
 
+namespace {
+
+// Registered formats keep their number for the whole session.
+CLIPFORMAT IdListFormat() {
+    static const CLIPFORMAT format = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
+    return format;
+}
+CLIPFORMAT AttributesFormat() {
+    static const CLIPFORMAT format = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_FILE_ATTRIBUTES_ARRAY));
+    return format;
+}
+
+// The data object's block in format `format`, or false.
+bool GetGlobal(IDataObject* data, CLIPFORMAT format, UniqueStgMedium& medium) {
+    FORMATETC request = {format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    return format && SUCCEEDED(data->GetData(&request, medium.put())) && medium.get().tymed == TYMED_HGLOBAL;
+}
+
+std::vector<std::wstring> ReadSelection(IDataObject* data) {
+    UniqueStgMedium drop;
+    if (GetGlobal(data, CF_HDROP, drop)) return ReadDropFiles(drop.get().hGlobal);
+    // Windows 10 and later refuse the drop list when a path has MAX_PATH
+    // characters or more; the ID list names every item.
+    UniqueStgMedium ids;
+    if (GetGlobal(data, IdListFormat(), ids)) return ReadIdListPaths(ids.get().hGlobal);
+    return {};
+}
+
+// What Explorer already knows about the items: asking the file system on the
+// shell's thread could stall the menu on an unreachable share.
+std::vector<DWORD> ReadAttributes(IDataObject* data, size_t items) {
+    UniqueStgMedium array;
+    if (!GetGlobal(data, AttributesFormat(), array)) return {};
+    return ReadFileAttributes(array.get().hGlobal, items);
+}
+
+}  // namespace
+
 // Initialize can be called more than once: each call starts a fresh selection.
 STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) {
     m_bSelectionValid = FALSE;
     m_bIsArchive = FALSE;
     m_selectedFiles.clear();
+    m_itemAttributes.clear();
     m_currentFile.clear();
     m_zipName = L"NULL";  // inline buffer: cannot throw
     if (m_pDataObject) {
@@ -23,21 +62,19 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
     m_pDataObject->AddRef();
 
     return ComBoundary([&] {
-        FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-        UniqueStgMedium medium;
-        if (FAILED(pdtobj->GetData(&format, medium.put())) || medium.get().tymed != TYMED_HGLOBAL) return S_OK;
-
-        std::vector<std::wstring> paths = ReadDropFiles(medium.get().hGlobal);
+        std::vector<std::wstring> paths = ReadSelection(pdtobj);
         std::wstring last = paths.empty() ? std::wstring() : paths.back();
         const size_t items = paths.size();
         paths.erase(std::remove_if(paths.begin(), paths.end(), [](const std::wstring& p) { return p.empty(); }),
                     paths.end());
         // A selection with an unreadable item gets no menu.
         const bool complete = items > 0 && paths.size() == items;
-        const bool archive = paths.size() == 1 && IsArchive(paths.front());
+        std::vector<DWORD> attributes = complete ? ReadAttributes(pdtobj, items) : std::vector<DWORD>();
+        const bool archive = paths.size() == 1 && IsArchive(paths.front(), attributes);
 
         // Nothing above changed the handler: a failure leaves an empty selection.
         m_selectedFiles = std::move(paths);
+        m_itemAttributes = std::move(attributes);
         m_currentFile = std::move(last);
         m_bSelectionValid = complete;
         m_bIsArchive = archive;
@@ -45,12 +82,19 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
     });
 }
 
-BOOL CContextMenu::IsArchive(const std::wstring& path) const {
+BOOL CContextMenu::IsArchive(const std::wstring& path, const std::vector<DWORD>& attributes) const {
     static const wchar_t* const kArchiveExtensions[] = {L"rar", L"zip", L"000", L"001"};
     const std::wstring extension = m_util.GetExtension(path);
     for (const wchar_t* archive : kArchiveExtensions) {
-        // The name decides first; only a candidate costs a file-system query.
-        if (extension == archive) return !m_util.IsDirectory(path);  // a folder never is one
+        // The name decides first; only a candidate needs the folder test.
+        if (extension != archive) continue;
+        if (!attributes.empty()) return !(attributes.front() & FILE_ATTRIBUTE_DIRECTORY);  // a folder never is one
+        return !m_util.IsDirectory(path);
     }
     return FALSE;
+}
+
+bool CContextMenu::IsFolder(size_t index) const {
+    if (index < m_itemAttributes.size()) return (m_itemAttributes[index] & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return index < m_selectedFiles.size() && m_util.IsDirectory(m_selectedFiles[index]);
 }

@@ -25,6 +25,9 @@ public:
     std::wstring GetMissingBackslash(const std::wstring& path) const;
     bool IsRarVolumeName(const std::wstring& name) const;           // ....partN.rar, 1 to 4 digits
     std::wstring GetExtractFolderName(const std::wstring& path) const;
+    // \\?\C:\... as C:\..., \\?\UNC\server\share\... as \\server\share\..., where
+    // that names the same item to every program; any other path unchanged.
+    std::wstring WithoutLongPathPrefix(const std::wstring& path) const;
 
     // --- the list file handed to TarnwickUnzip.exe (list_file.cpp) ---
     // Why no list file was written: an HRESULT and, when a path cannot be

@@ -115,10 +115,11 @@ void DirectorySetting::Set(const std::wstring& value, DWORD type) {
 
 void DirectorySetting::Remove() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"Directory"); }
 
-HRESULT InvokeOffset(IContextMenu* menu, UINT offset, DWORD cbSize, bool unicode) {
+HRESULT InvokeOffset(IContextMenu* menu, UINT offset, DWORD cbSize, bool unicode, DWORD mask, HWND hwnd) {
     CMINVOKECOMMANDINFOEX ici{};
     ici.cbSize = cbSize;
-    ici.fMask = unicode ? CMIC_MASK_UNICODE : 0;
+    ici.fMask = mask | (unicode ? CMIC_MASK_UNICODE : 0);
+    ici.hwnd = hwnd;
     ici.lpVerb = MAKEINTRESOURCEA(offset);
     ici.lpVerbW = MAKEINTRESOURCEW(offset);
     ici.nShow = SW_SHOWNORMAL;
@@ -184,6 +185,8 @@ DWORD WINAPI BoxWatcher::Run(void* param) {
             text[0] = 0;
             GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text));
             seen.text = text;
+            seen.owner = GetWindow(box, GW_OWNER);
+            seen.ownerEnabled = seen.owner && IsWindowEnabled(seen.owner);
             self->m_boxes.push_back(seen);
             closed.push_back(box);
             PostMessageW(box, WM_COMMAND, IDOK, 0);

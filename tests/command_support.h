@@ -69,7 +69,7 @@ private:
 
 // Invoke calls as hosts make them.
 HRESULT InvokeOffset(IContextMenu* menu, UINT offset, DWORD cbSize = sizeof(CMINVOKECOMMANDINFOEX),
-                     bool unicode = true);
+                     bool unicode = true, DWORD mask = 0, HWND hwnd = nullptr);
 HRESULT InvokeVerbA(IContextMenu* menu, const char* verb, DWORD cbSize = sizeof(CMINVOKECOMMANDINFO));
 // Extended structure with both verbs; CMIC_MASK_UNICODE as given.
 HRESULT InvokeVerbs(IContextMenu* menu, const char* verbA, const wchar_t* verbW, DWORD cbSize, bool unicode);
@@ -80,6 +80,8 @@ class BoxWatcher {
 public:
     struct Box {
         std::wstring caption, text;
+        HWND owner = nullptr;       // while it was up
+        bool ownerEnabled = false;
     };
     BoxWatcher();
     ~BoxWatcher();

@@ -1,7 +1,11 @@
-// The one-pass drop-list reader gives what DragQueryFileW gives per index.
+// The one-pass drop-list reader gives what DragQueryFileW gives per index;
+// the ID-list and attribute readers never read past their block.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
 
 #include "drop_files.h"
 #include "shell_support.h"
@@ -63,6 +67,81 @@ TEST(DropFiles, UnterminatedItemIsEmpty) {
     EXPECT_EQ(paths[0], L"C:\\a");
     if (paths.size() > 1) EXPECT_EQ(paths[1], L"");
     GlobalFree(block);
+}
+
+HGLOBAL Block(const std::vector<BYTE>& bytes) {
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
+    if (!bytes.empty()) std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
+    GlobalUnlock(h);
+    return h;
+}
+
+void PutUint(std::vector<BYTE>& bytes, size_t at, UINT value) { std::memcpy(bytes.data() + at, &value, sizeof(value)); }
+
+// Offsets and lengths in a CIDA are the data object's word: every one that
+// points or runs past the block gives an empty path (an invalid selection),
+// never a read beyond it.
+TEST(IdLists, ItemsOutsideTheBlockGiveNoPath) {
+    Scratch scratch;
+    const std::wstring a = scratch.File(L"a.zip"), b = scratch.File(L"b.txt");
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    const std::vector<BYTE> good = IdListOf({a, b});
+    ASSERT_FALSE(good.empty());
+    UINT bOffset = 0;
+    std::memcpy(&bOffset, good.data() + 3 * sizeof(UINT), sizeof(bOffset));
+    const size_t size = good.size();
+    auto with = [&](auto change) {
+        std::vector<BYTE> bytes = good;
+        change(bytes);
+        return bytes;
+    };
+    struct Case {
+        const char* name;
+        std::vector<BYTE> bytes;
+        std::vector<std::wstring> paths;
+    } cases[] = {
+        {"whole", good, {a, b}},
+        {"no bytes", {}, {}},
+        {"count only", {1, 0, 0}, {}},
+        {"no items", with([](std::vector<BYTE>& v) { PutUint(v, 0, 0); }), {}},
+        {"offsets past the block", with([](std::vector<BYTE>& v) { PutUint(v, 0, 0x40000000); }), {}},
+        {"item offset at the end", with([&](std::vector<BYTE>& v) { PutUint(v, 12, UINT(size)); }), {a, L""}},
+        {"item offset far out", with([](std::vector<BYTE>& v) { PutUint(v, 12, 0xFFFFFFF0u); }), {a, L""}},
+        {"parent offset out", with([&](std::vector<BYTE>& v) { PutUint(v, 4, UINT(size - 1)); }), {L"", L""}},
+        {"item without its terminator", with([](std::vector<BYTE>& v) { v.resize(v.size() - 2); }), {a, L""}},
+        {"length past the block", with([&](std::vector<BYTE>& v) { v[bOffset] = 0xFF; v[bOffset + 1] = 0xFF; }),
+         {a, L""}},
+        {"length of one byte", with([&](std::vector<BYTE>& v) { v[bOffset] = 1; v[bOffset + 1] = 0; }), {a, L""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HGLOBAL block = Block(c.bytes);
+        EXPECT_EQ(ReadIdListPaths(block), c.paths);
+        GlobalFree(block);
+    }
+    CoUninitialize();
+}
+
+TEST(IdLists, AttributesOnlyForTheRightCount) {
+    const std::vector<DWORD> two = {FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_ARCHIVE};
+    struct Case {
+        const char* name;
+        std::vector<BYTE> bytes;
+        size_t items;
+        std::vector<DWORD> attributes;
+    } cases[] = {
+        {"two", AttributesBlock(two, 2), 2, two},
+        {"other count", AttributesBlock(two, 2), 1, {}},
+        {"count above the block", AttributesBlock(two, 3), 3, {}},
+        {"short block", {2, 0, 0, 0, 0x10, 0}, 2, {}},
+        {"no items", AttributesBlock({}, 0), 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HGLOBAL block = Block(c.bytes);
+        EXPECT_EQ(ReadFileAttributes(block, c.items), c.attributes);
+        GlobalFree(block);
+    }
 }
 
 }  // namespace

@@ -34,8 +34,15 @@ protected:
     }
 
     // "Extract here" must show one box naming the code's description and the
-    // item, and leave no list file and no started program behind.
+    // item, and leave no list file and no started program behind. A caller
+    // that forbids any user interface gets no box but the code as the result.
     void ExpectBox(HRESULT code, const std::wstring& item) {
+        BoxWatcher quiet;
+        EXPECT_EQ(InvokeOffset(handler, 1, sizeof(CMINVOKECOMMANDINFOEX), true, CMIC_MASK_FLAG_NO_UI), code);
+        EXPECT_TRUE(quiet.Stop().empty()) << "a box despite CMIC_MASK_FLAG_NO_UI";
+        EXPECT_TRUE(temp.Files().empty()) << "a list file was left behind";
+        EXPECT_FALSE(program.HasRecord()) << "the program was started";
+
         BoxWatcher watcher;
         EXPECT_EQ(InvokeOffset(handler, 1), S_OK);
         const std::vector<BoxWatcher::Box> boxes = watcher.Stop();
@@ -115,14 +122,44 @@ TEST_F(ErrorBoxTest, TempFolderTooLongForTheListFile) {
     SetEnvironmentVariableW(L"TMP", temp.dir().c_str());
 }
 
-// Only a failed start shows a box.
+// Only a failed start shows a box; a silent caller's command still runs.
 TEST_F(ErrorBoxTest, SuccessShowsNothing) {
     Select({archive});
-    BoxWatcher watcher;
-    EXPECT_EQ(InvokeOffset(handler, 1), S_OK);
-    Record record;
-    EXPECT_TRUE(program.Wait(&record));
-    EXPECT_TRUE(watcher.Stop().empty());
+    for (DWORD mask : {0ul, DWORD(CMIC_MASK_FLAG_NO_UI)}) {
+        BoxWatcher watcher;
+        EXPECT_EQ(InvokeOffset(handler, 1, sizeof(CMINVOKECOMMANDINFOEX), true, mask), S_OK);
+        Record record;
+        EXPECT_TRUE(program.Wait(&record));
+        EXPECT_TRUE(watcher.Stop().empty());
+    }
+}
+
+// The box belongs to the top-level window of the window passed, which stays
+// disabled while it is up: the folder window cannot be closed or clicked
+// again while the handler is still inside InvokeCommand.
+TEST_F(ErrorBoxTest, BoxBelongsToTheCallersWindow) {
+    setting.Set(scratch.Folder(L"Empty"));
+    Select({archive});
+    HWND top = CreateWindowExW(0, L"STATIC", L"folder", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200, nullptr,
+                               nullptr, nullptr, nullptr);
+    HWND view = CreateWindowExW(0, L"STATIC", L"view", WS_CHILD | WS_VISIBLE, 0, 0, 100, 100, top, nullptr, nullptr,
+                                nullptr);
+    ASSERT_TRUE(top && view);
+    for (HWND passed : {view, top, HWND(nullptr)}) {
+        SCOPED_TRACE(passed == view ? "a child window" : passed ? "the top-level window" : "no window");
+        BoxWatcher watcher;
+        EXPECT_EQ(InvokeOffset(handler, 1, sizeof(CMINVOKECOMMANDINFOEX), true, 0, passed), S_OK);
+        const std::vector<BoxWatcher::Box> boxes = watcher.Stop();
+        ASSERT_EQ(boxes.size(), 1u);
+        if (passed) {
+            EXPECT_EQ(boxes[0].owner, top);
+            EXPECT_FALSE(boxes[0].ownerEnabled) << "the window stayed enabled under its box";
+        } else {
+            EXPECT_TRUE(!boxes[0].owner || boxes[0].owner == GetDesktopWindow()) << boxes[0].owner;
+        }
+        EXPECT_TRUE(IsWindowEnabled(top)) << "the window was left disabled";
+    }
+    DestroyWindow(top);
 }
 
 }  // namespace

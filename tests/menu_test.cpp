@@ -2,6 +2,7 @@
 // refused ranges and flags, and selections that get no menu.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -15,6 +16,20 @@ constexpr UINT kLast = 0x7FFF;
 constexpr int kHostItems = 3;
 
 const std::wstring Q = L"\"";
+
+// An ID list of an existing item and of My Computer, which has no path.
+std::vector<BYTE> WithMyComputer(const std::wstring& file) {
+    PIDLIST_ABSOLUTE computer = nullptr, item = nullptr;
+    std::vector<BYTE> block;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer)) &&
+        SUCCEEDED(SHParseDisplayName(file.c_str(), nullptr, &item, 0, nullptr))) {
+        ITEMIDLIST desktop{};
+        block = IdListBlock(&desktop, {item, computer});
+    }
+    CoTaskMemFree(computer);
+    CoTaskMemFree(item);
+    return block;
+}
 
 struct Shown {
     HRESULT hr;
@@ -196,6 +211,8 @@ TEST_F(MenuTest, SelectionsThatGetNoMenu) {
         {"no drop list", TestDataObject::Failing()},
         {"empty path", TestDataObject::Wide({L""})},
         {"one empty path among others", TestDataObject::Wide({L"", scratch.File(L"b.txt")})},
+        {"an ID list that runs past its block", TestDataObject::IdListOnly({1, 0, 0, 0, 8, 0, 0, 0, 0x40, 0, 0, 0})},
+        {"an item without a file-system path", TestDataObject::IdListOnly(WithMyComputer(scratch.File(L"c.txt")))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -267,6 +284,83 @@ TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
     const BYTE* body = pixel(size / 3, size * 2 / 3);
     EXPECT_GT(cap[2], cap[0]) << "red cap at the upper right";
     EXPECT_GT(body[0], body[2]) << "blue body at the lower left";
+}
+
+// Windows 10 and later refuse the drop list when a path has MAX_PATH
+// characters or more; then the items come from the shell's ID list.
+TEST_F(MenuTest, SelectionsFromTheIdListAlone) {
+    const std::wstring folderZip = scratch.dir().substr(scratch.dir().rfind(L'\\') + 1) + L".zip";
+    const std::pair<std::vector<std::wstring>, std::vector<std::wstring>> cases[] = {
+        {{scratch.File(L"Photos.zip")}, ExtractGroup(L"Photos")},
+        {{scratch.Folder(L"Archive.zip")}, ZipGroup(L"Archive.zip.zip")},
+        {{scratch.File(L"a.txt"), scratch.File(L"b.txt")}, ZipGroup(folderZip)},
+    };
+    for (const auto& [paths, captions] : cases) {
+        SCOPED_TRACE(testing::Message() << paths.size() << " items, first " << paths.front().c_str());
+        TestDataObject* data = TestDataObject::IdListOnly(IdListOf(paths));
+        EXPECT_EQ(Captions(RightClick(data)), captions);
+        data->Release();
+    }
+
+    // A name that takes the path past MAX_PATH. Wine makes no ID list for
+    // such a path: the item's own ID comes from its twin in C:\.
+    const std::wstring name = std::wstring(240, L'n') + L".zip";
+    const std::wstring deep = scratch.dir() + L"\\" + name;
+    ASSERT_GT(deep.size(), 260u);
+    struct Twin {
+        std::wstring path;
+        ~Twin() { DeleteFileW(path.c_str()); }
+    } twin{L"C:\\" + name};
+    ASSERT_TRUE(CloseHandle(CreateFileW((L"\\\\?\\" + deep).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)));
+    ASSERT_TRUE(CloseHandle(CreateFileW(twin.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)));
+    PIDLIST_ABSOLUTE folder = nullptr, item = nullptr;
+    ASSERT_EQ(SHParseDisplayName(scratch.dir().c_str(), nullptr, &folder, 0, nullptr), S_OK);
+    ASSERT_EQ(SHParseDisplayName(twin.path.c_str(), nullptr, &item, 0, nullptr), S_OK);
+    TestDataObject* data = TestDataObject::IdListOnly(IdListBlock(folder, {ILFindLastID(item)}));
+    // Windows gives the parsing name whole; Wine 8's folders cut it at 259
+    // characters, so there the handler can only name what the shell names.
+    PIDLIST_ABSOLUTE full = ILCombine(folder, ILFindLastID(item));
+    std::wstring shellPath(32768, L'\0');
+    ASSERT_TRUE(SHGetPathFromIDListEx(full, shellPath.data(), 32768, GPFIDL_DEFAULT));
+    shellPath.resize(wcslen(shellPath.c_str()));
+    if (shellPath != deep) {
+        std::printf("note: this shell cuts the path of %zu characters to %zu\n", deep.size(), shellPath.size());
+        EXPECT_EQ(deep.compare(0, shellPath.size(), shellPath), 0);
+    }
+    const std::wstring shellName = shellPath.substr(shellPath.rfind(L'\\') + 1);
+    EXPECT_EQ(Captions(RightClick(data)), shellPath == deep ? ExtractGroup(std::wstring(240, L'n'))
+                                                            : ZipGroup(shellName.substr(0, shellName.rfind(L'.')) + L".zip"));
+    data->Release();
+    for (PIDLIST_ABSOLUTE p : {folder, item, full}) CoTaskMemFree(p);
+    DeleteFileW((L"\\\\?\\" + deep).c_str());
+}
+
+// Explorer's data objects say which items are folders; the disk is asked only
+// when they do not. The shares do not exist: asked, they would be no folders.
+TEST_F(MenuTest, FoldersAsTheDataObjectSays) {
+    const std::wstring file = scratch.File(L"x.zip"), folder = scratch.Folder(L"y.zip");
+    const DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY, kFile = FILE_ATTRIBUTE_ARCHIVE;
+    struct Case {
+        std::wstring path;
+        std::vector<DWORD> attributes;
+        UINT count;
+        std::vector<std::wstring> captions;
+    } cases[] = {
+        {L"\\\\nosuchserver\\share\\x.zip", {kFolder}, 1, ZipGroup(L"x.zip.zip")},
+        {L"\\\\nosuchserver\\share\\x.zip", {kFile}, 1, ExtractGroup(L"x")},
+        {L"\\\\nosuchserver\\share\\notes.txt", {kFolder}, 1, ZipGroup(L"notes.txt.zip")},
+        {L"\\\\nosuchserver\\share\\notes.txt", {kFile}, 1, ZipGroup(L"notes.zip")},
+        {file, {kFolder | FILE_ATTRIBUTE_READONLY}, 1, ZipGroup(L"x.zip.zip")},  // the data object wins
+        {folder, {kFile}, 1, ExtractGroup(L"y")},
+        {file, {kFolder, kFolder}, 2, ExtractGroup(L"x")},  // counts another selection: the disk decides
+        {folder, {}, 0, ZipGroup(L"y.zip.zip")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.path.c_str() << " " << c.attributes.size());
+        TestDataObject* data = TestDataObject::Wide({c.path})->WithAttributes(AttributesBlock(c.attributes, c.count));
+        EXPECT_EQ(Captions(RightClick(data)), c.captions);
+        data->Release();
+    }
 }
 
 // Each menu's offsets name its own items; a query for verbs only keeps them.

@@ -78,6 +78,41 @@ TEST(Names, FoldersAndFileNames) {
     EXPECT_EQ(util.GetParentFolderName(L""), L"");  // no caller passes one; still no failure
 }
 
+// Without the prefix a path is read by the system's path rules: it loses its
+// prefix only where it then names the same item and fits MAX_PATH.
+TEST(Names, LongPathPrefix) {
+    const std::wstring deep = L"C:\\" + std::wstring(255, L'd') + L"\\x";  // 260 characters
+    const std::wstring fits = L"C:\\" + std::wstring(250, L'd') + L"\\x.zip";  // 259
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"\\\\?\\C:\\In\\a.zip", L"C:\\In\\a.zip"},
+        {L"\\\\?\\c:\\", L"c:\\"},
+        {L"\\\\?\\C:\\In\\Fotos\\", L"C:\\In\\Fotos\\"},
+        {L"\\\\?\\UNC\\server\\share\\a.zip", L"\\\\server\\share\\a.zip"},
+        {L"\\\\?\\unc\\server\\share", L"\\\\server\\share"},
+        {L"\\\\?\\" + fits, fits},
+        {L"\\\\?\\" + deep, L"\\\\?\\" + deep},  // MAX_PATH or more: only with the prefix
+        {L"\\\\?\\C:\\In\\a.zip.", L"\\\\?\\C:\\In\\a.zip."},  // the rules strip a final dot
+        {L"\\\\?\\C:\\In \\a.zip", L"\\\\?\\C:\\In \\a.zip"},  // and a final space
+        {L"\\\\?\\C:\\In\\..\\a.zip", L"\\\\?\\C:\\In\\..\\a.zip"},
+        {L"\\\\?\\C:\\In\\\\a.zip", L"\\\\?\\C:\\In\\\\a.zip"},
+        {L"\\\\?\\C:\\In\\x/y.zip", L"\\\\?\\C:\\In\\x/y.zip"},
+        {L"\\\\?\\C:\\In\\nul.zip", L"\\\\?\\C:\\In\\nul.zip"},  // a device name
+        {L"\\\\?\\C:\\In\\COM1", L"\\\\?\\C:\\In\\COM1"},
+        {L"\\\\?\\C:\\con\\a.zip", L"C:\\con\\a.zip"},  // only at the end
+        {L"\\\\?\\Volume{0b1c}\\a.zip", L"\\\\?\\Volume{0b1c}\\a.zip"},
+        {L"\\\\?\\UNC\\server", L"\\\\?\\UNC\\server"},
+        {L"\\\\?\\UNC\\\\share\\a", L"\\\\?\\UNC\\\\share\\a"},
+        {L"\\\\?\\C:a.zip", L"\\\\?\\C:a.zip"},
+        {L"\\\\.\\C:\\a.zip", L"\\\\.\\C:\\a.zip"},
+        {L"C:\\In\\a.zip", L"C:\\In\\a.zip"},
+        {L"", L""},
+    };
+    for (const auto& [path, plain] : cases) {
+        SCOPED_TRACE(testing::Message() << path.size() << " characters: " << path.substr(0, 40).c_str());
+        EXPECT_EQ(util.WithoutLongPathPrefix(path), plain);
+    }
+}
+
 TEST(Names, IsDirectoryAsksTheFileSystem) {
     Scratch scratch;
     const std::wstring folder = scratch.Folder(L"Archive.zip");

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "support.h"
@@ -91,6 +92,61 @@ TestDataObject* TestDataObject::Raw(std::vector<BYTE> listBytes, bool wide) {
 
 TestDataObject* TestDataObject::Failing() { return new TestDataObject({}, true, true); }
 
+TestDataObject* TestDataObject::IdListOnly(std::vector<BYTE> cida) {
+    TestDataObject* data = new TestDataObject({}, true, true);
+    data->m_idList = std::move(cida);
+    return data;
+}
+
+std::vector<BYTE> IdListBlock(LPCITEMIDLIST parent, const std::vector<LPCITEMIDLIST>& items) {
+    std::vector<LPCITEMIDLIST> lists = {parent};
+    lists.insert(lists.end(), items.begin(), items.end());
+    std::vector<BYTE> block(sizeof(UINT) * (lists.size() + 1));
+    const UINT count = static_cast<UINT>(items.size());
+    std::memcpy(block.data(), &count, sizeof(count));
+    for (size_t i = 0; i < lists.size(); ++i) {
+        const UINT offset = static_cast<UINT>(block.size());
+        std::memcpy(block.data() + sizeof(UINT) * (i + 1), &offset, sizeof(offset));
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(lists[i]);
+        block.insert(block.end(), bytes, bytes + ILGetSize(lists[i]));
+    }
+    return block;
+}
+
+std::vector<BYTE> IdListOf(const std::vector<std::wstring>& paths) {
+    std::vector<PIDLIST_ABSOLUTE> absolute;
+    std::vector<LPCITEMIDLIST> children;
+    for (const std::wstring& path : paths) {
+        PIDLIST_ABSOLUTE pidl = nullptr;
+        if (FAILED(SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr))) break;
+        absolute.push_back(pidl);
+        children.push_back(ILFindLastID(pidl));
+    }
+    std::vector<BYTE> block;
+    if (absolute.size() == paths.size() && !paths.empty()) {
+        PIDLIST_ABSOLUTE parent = ILClone(absolute.front());
+        ILRemoveLastID(parent);
+        block = IdListBlock(parent, children);
+        CoTaskMemFree(parent);
+    }
+    for (PIDLIST_ABSOLUTE pidl : absolute) CoTaskMemFree(pidl);
+    return block;
+}
+
+std::vector<BYTE> AttributesBlock(const std::vector<DWORD>& attributes, UINT count) {
+    FILE_ATTRIBUTES_ARRAY header{};
+    header.cItems = count;
+    for (DWORD a : attributes) {
+        header.dwSumFileAttributes |= a;
+        header.dwProductFileAttributes &= a;
+    }
+    const size_t at = offsetof(FILE_ATTRIBUTES_ARRAY, rgdwFileAttributes);
+    std::vector<BYTE> block(at + attributes.size() * sizeof(DWORD));
+    std::memcpy(block.data(), &header, at);
+    if (!attributes.empty()) std::memcpy(block.data() + at, attributes.data(), attributes.size() * sizeof(DWORD));
+    return block;
+}
+
 STDMETHODIMP TestDataObject::QueryInterface(REFIID riid, void** ppv) {
     *ppv = nullptr;
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDataObject)) return E_NOINTERFACE;
@@ -105,11 +161,32 @@ STDMETHODIMP_(ULONG) TestDataObject::Release() {
     return refs;
 }
 
+namespace {
+
+HGLOBAL GlobalCopy(const std::vector<BYTE>& bytes) {
+    HGLOBAL h = GlobalAlloc(GHND, bytes.size());
+    std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
+    GlobalUnlock(h);
+    return h;
+}
+
+}  // namespace
+
 STDMETHODIMP TestDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
-    if (m_fail) return DV_E_FORMATETC;
-    if (format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
+    if (!(format->tymed & TYMED_HGLOBAL)) return DV_E_TYMED;
+    HGLOBAL block = nullptr;
+    if (format->cfFormat == CF_HDROP && !m_fail) {
+        block = MakeDropBlock(m_list, m_wide);
+    } else if (format->cfFormat == RegisterClipboardFormatW(CFSTR_SHELLIDLIST) && !m_idList.empty()) {
+        block = GlobalCopy(m_idList);
+    } else if (format->cfFormat == RegisterClipboardFormatW(CFSTR_FILE_ATTRIBUTES_ARRAY)) {
+        if (m_attributes.empty()) return DV_E_FORMATETC;
+        block = GlobalCopy(m_attributes);
+    } else {
+        return DV_E_FORMATETC;
+    }
     medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = MakeDropBlock(m_list, m_wide);
+    medium->hGlobal = block;
     medium->pUnkForRelease = nullptr;
     return S_OK;
 }

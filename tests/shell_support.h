@@ -17,14 +17,22 @@ HRESULT InitializeHandler(IContextMenu* handler, IDataObject* data);
 IDataObject* ShellDataObject(const std::vector<std::wstring>& paths);
 
 // A data object of our own: CF_HDROP from the given paths as a wide or ANSI
-// DROPFILES block, or a failing GetData. Counts its references.
+// DROPFILES block, or a failing GetData; optionally the shell's ID list
+// (CFSTR_SHELLIDLIST) and the items' attributes (CFSTR_FILE_ATTRIBUTES_ARRAY),
+// as Explorer's data objects offer them. Counts its references.
 class TestDataObject final : public IDataObject {
 public:
     static TestDataObject* Wide(const std::vector<std::wstring>& paths);
     static TestDataObject* Ansi(const std::vector<std::string>& paths);
     static TestDataObject* Raw(std::vector<BYTE> listBytes, bool wide);  // bytes after the header
     static TestDataObject* Failing();
+    // Only the ID list: CF_HDROP refused, as Windows 10 refuses it for long paths.
+    static TestDataObject* IdListOnly(std::vector<BYTE> cida);
 
+    TestDataObject* WithAttributes(std::vector<BYTE> array) {
+        m_attributes = std::move(array);
+        return this;
+    }
     ULONG refs() const { return m_refs; }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -45,8 +53,16 @@ private:
     ULONG m_refs = 1;
     std::vector<BYTE> m_list;
     bool m_wide;
-    bool m_fail;
+    bool m_fail;  // no drop list
+    std::vector<BYTE> m_idList, m_attributes;  // empty: not offered
 };
+
+// A CIDA block: the parent folder's ID list, then each item's, relative to it.
+std::vector<BYTE> IdListBlock(LPCITEMIDLIST parent, const std::vector<LPCITEMIDLIST>& items);
+// The CIDA of existing items of one folder, as the shell would make it.
+std::vector<BYTE> IdListOf(const std::vector<std::wstring>& paths);
+// A FILE_ATTRIBUTES_ARRAY block; `count` stands in its cItems.
+std::vector<BYTE> AttributesBlock(const std::vector<DWORD>& attributes, UINT count);
 
 // The bytes of a drop list after its header: each path and its terminator,
 // then the empty string that ends the list.

@@ -81,6 +81,27 @@ IDataObject* ChooseData(Context& c, std::string& what) {
         }
         return Keep(c, StressData::Make(StressData::Kind::List, AnsiList(paths), false, gap, ownReleaser));
     }
+    if (roll >= 50 && roll < 54) {
+        // The shell's ID list of existing items, sometimes cut short or with
+        // offsets and counts that point past its end.
+        what = "ID list";
+        std::vector<std::wstring> items;
+        for (uint32_t i = rng.Between(1, 4); i > 0; --i) items.push_back(rng.Pick(c.world.Items()));
+        std::vector<BYTE> cida = IdListOf(items);
+        if (!cida.empty() && rng.Percent(40)) {
+            const uint32_t how = rng.Below(3);
+            if (how == 0) {
+                cida.resize(rng.Below(static_cast<uint32_t>(cida.size())));
+            } else {
+                const UINT at = how == 1 ? 0 : static_cast<UINT>(sizeof(UINT) * rng.Between(1, 2));
+                const UINT value = how == 1 ? rng.Between(2, 0xFFFFFFFFu)
+                                            : static_cast<UINT>(cida.size()) + rng.Below(0x10000);
+                if (at + sizeof(UINT) <= cida.size()) std::memcpy(cida.data() + at, &value, sizeof(value));
+            }
+            what = "ID list, damaged";
+        }
+        return Keep(c, StressData::Make(StressData::Kind::IdList, std::move(cida), true, 0, ownReleaser));
+    }
     std::vector<std::wstring> paths;
     if (roll < 50) {
         what = "large list";
@@ -91,7 +112,14 @@ IDataObject* ChooseData(Context& c, std::string& what) {
         const uint32_t size = rng.Percent(60) ? 1 : rng.Percent(80) ? rng.Between(2, 4) : rng.Between(5, 40);
         for (uint32_t i = 0; i < size; ++i) paths.push_back(OddPath(rng, c.world, c.pools));
     }
-    return Keep(c, StressData::Make(StressData::Kind::List, WideList(paths), true, gap, ownReleaser));
+    StressData* data = StressData::Make(StressData::Kind::List, WideList(paths), true, gap, ownReleaser);
+    if (rng.Percent(30)) {  // what Explorer says of the items, for the right count or not
+        std::vector<DWORD> attributes(rng.Percent(80) ? paths.size() : rng.Below(5));
+        for (DWORD& a : attributes) a = rng.Percent(50) ? FILE_ATTRIBUTE_DIRECTORY : rng.U32();
+        data->WithAttributes(AttributesBlock(attributes, rng.Percent(90) ? static_cast<UINT>(attributes.size())
+                                                                          : rng.U32()));
+    }
+    return Keep(c, data);
 }
 
 void Initialize(Context& c) {
@@ -344,8 +372,11 @@ void InvokeCommand(Context& c) {
 
     if (std::memcmp(&b, &copy, sizeof(b)) != 0 || verbA != verbACopy || verbW != verbWCopy)
         Fail("InvokeCommand changed the caller's structure or verbs");
-    if (hr != S_OK && hr != E_INVALIDARG) Fail("InvokeCommand returned 0x%08lx", hr);
-    c.counters.Note(hr == S_OK ? "InvokeCommand: dispatched" : "InvokeCommand: refused");
+    // A caller that forbids UI learns of a failed start from the result.
+    const bool quiet = (copy.ex.fMask & CMIC_MASK_FLAG_NO_UI) != 0 && cbSize >= sizeof(CMINVOKECOMMANDINFO);
+    if (hr != S_OK && hr != E_INVALIDARG && !(quiet && FAILED(hr))) Fail("InvokeCommand returned 0x%08lx", hr);
+    c.counters.Note(hr == S_OK ? "InvokeCommand: dispatched"
+                    : hr == E_INVALIDARG ? "InvokeCommand: refused" : "InvokeCommand: failed, told the caller");
 
     const std::set<std::wstring> listsAfter = c.world.ListFiles();
     size_t fresh = 0;

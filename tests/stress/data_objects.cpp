@@ -1,6 +1,7 @@
 // Our own data objects and the odd paths they carry.
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <cstring>
 
@@ -64,7 +65,13 @@ STDMETHODIMP_(ULONG) StressData::Release() {
 STDMETHODIMP StressData::GetData(FORMATETC* format, STGMEDIUM* medium) {
     if (!format || !medium) return E_INVALIDARG;
     if (m_kind == Kind::GetDataFails) return E_FAIL;
-    if (format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
+    if (!(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
+    static const CLIPFORMAT kIdList = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
+    static const CLIPFORMAT kAttributes =
+        static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_FILE_ATTRIBUTES_ARRAY));
+    const bool attributes = format->cfFormat == kAttributes && !m_attributes.empty();
+    const bool ids = m_kind == Kind::IdList;
+    if (!attributes && format->cfFormat != (ids ? kIdList : CF_HDROP)) return DV_E_FORMATETC;
     *medium = STGMEDIUM{};
     if (m_kind == Kind::NullGlobal) {
         medium->tymed = TYMED_HGLOBAL;  // and no memory: GlobalFree(nullptr) is harmless
@@ -74,16 +81,20 @@ STDMETHODIMP StressData::GetData(FORMATETC* format, STGMEDIUM* medium) {
         medium->tymed = TYMED_NULL;  // claims success, hands nothing
         return S_OK;
     }
-    const size_t size = sizeof(DROPFILES) + m_gap + m_list.size();
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    const bool drop = !attributes && !ids;
+    const std::vector<BYTE>& bytes = attributes ? m_attributes : m_list;
+    const size_t head = drop ? sizeof(DROPFILES) + m_gap : 0;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, head + bytes.size() + (bytes.empty() && !drop));
     if (!memory) return E_OUTOFMEMORY;
-    auto* bytes = static_cast<BYTE*>(GlobalLock(memory));
-    DROPFILES header{};
-    header.pFiles = static_cast<DWORD>(sizeof(DROPFILES) + m_gap);
-    header.fWide = m_wide;
-    std::memcpy(bytes, &header, sizeof(header));
-    std::memset(bytes + sizeof(DROPFILES), 0x5A, m_gap);
-    if (!m_list.empty()) std::memcpy(bytes + header.pFiles, m_list.data(), m_list.size());
+    auto* block = static_cast<BYTE*>(GlobalLock(memory));
+    if (drop) {
+        DROPFILES header{};
+        header.pFiles = static_cast<DWORD>(sizeof(DROPFILES) + m_gap);
+        header.fWide = m_wide;
+        std::memcpy(block, &header, sizeof(header));
+        std::memset(block + sizeof(DROPFILES), 0x5A, m_gap);
+    }
+    if (!bytes.empty()) std::memcpy(block + head, bytes.data(), bytes.size());
     GlobalUnlock(memory);
     medium->tymed = TYMED_HGLOBAL;
     medium->hGlobal = memory;

@@ -58,17 +58,22 @@ struct Counters {
     void Note(const std::string& name) { ++notes[name]; }
 };
 
-// Our own data object: CF_HDROP as a DROPFILES block, or one of the ways a
-// data object can fail. Every medium it hands out comes back through its
+// Our own data object: CF_HDROP as a DROPFILES block, or only the shell's ID
+// list (a CIDA, as Windows offers for long paths), or one of the ways a data
+// object can fail; optionally the items' attributes. Every medium it hands out comes back through its
 // releaser, so a medium the handler never releases shows up in the count.
 class StressData final : public IDataObject {
 public:
-    enum class Kind { List, GetDataFails, NullGlobal, OtherMedium };
+    enum class Kind { List, IdList, GetDataFails, NullGlobal, OtherMedium };
     // `list` is the bytes after the header; `gap` bytes of junk stand between
     // the header and the list (pFiles points past them).
     static StressData* Make(Kind kind, std::vector<BYTE> list = {}, bool wide = true, uint32_t gap = 0,
                             bool ownReleaser = true);
 
+    StressData* WithAttributes(std::vector<BYTE> array) {
+        m_attributes = std::move(array);
+        return this;
+    }
     static long Live() { return s_live; }
     static long MediaOut() { return s_mediaOut; }
 
@@ -94,7 +99,8 @@ private:
 
     ULONG m_refs = 1;
     Kind m_kind;
-    std::vector<BYTE> m_list;
+    std::vector<BYTE> m_list;  // the DROPFILES list, or the whole CIDA
+    std::vector<BYTE> m_attributes;
     bool m_wide;
     uint32_t m_gap;
     bool m_ownReleaser;
