@@ -65,7 +65,9 @@ TEST(DropFiles, UnterminatedItemIsEmpty) {
     std::vector<std::wstring> paths = ReadDropFiles(block);
     ASSERT_FALSE(paths.empty());
     EXPECT_EQ(paths[0], L"C:\\a");
-    if (paths.size() > 1) EXPECT_EQ(paths[1], L"");
+    if (paths.size() > 1) {
+        EXPECT_EQ(paths[1], L"");
+    }
     GlobalFree(block);
 }
 

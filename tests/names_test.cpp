@@ -68,8 +68,9 @@ TEST(Names, FoldersAndFileNames) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         EXPECT_EQ(util.GetFolderPath(c.path, false), c.folder);
-        if (std::wstring(c.path).find(L'\\') != std::wstring::npos)
+        if (std::wstring(c.path).find(L'\\') != std::wstring::npos) {
             EXPECT_EQ(util.GetFolderPath(c.path, true), c.folderWithSlash);
+        }
         EXPECT_EQ(util.GetFileName(c.path), c.fileName);
         EXPECT_EQ(util.GetParentFolderName(c.path), c.parent);
         EXPECT_EQ(util.GetMissingBackslash(c.path), c.missing);
