@@ -206,7 +206,7 @@ void SizeFigure() {
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     GetFileAttributesExW(dll.c_str(), GetFileExInfoStandard, &attributes);
     const double kb = attributes.nFileSizeLow / 1024.0;
-    // 160 KB of code, and about 26 KB of icon art in six sizes, 16 to 48 px.
+    // Of it, about 26 KB is the menu icon's art in six sizes, 16 to 48 px.
     std::printf("%-44s %10.1f KB %13s %7s   <= 200 KB  %s\n", "5 DLL size", kb, "", "", kb <= 200 ? "met" : "MISSED");
 
     HMODULE image = LoadLibraryExW(dll.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
