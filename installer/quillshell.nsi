@@ -18,6 +18,11 @@
 ;   4 the class registration failed (uninstaller: a key or file could not be removed),
 ;   5 the handler keys could not be written.
 ; A failed installation removes what it had written before it ends.
+;
+; Built by CMake: makensis -DBINDIR=<binaries> -DVERSION=<x.y.z> [-DOUTFILE=<exe>]
+;   [-DSIGN=<command that signs the file it is given, in place>]
+; With SIGN, the uninstaller and the installer are signed as makensis writes
+; them. No file times are stored: the same input gives the same bytes.
 
 Unicode true
 Target amd64-unicode
@@ -29,14 +34,21 @@ RequestExecutionLevel admin
 !ifndef BINDIR
   !error "define BINDIR: the folder that holds quillshell.dll and quillshell64reg.exe"
 !endif
+!ifndef VERSION
+  !error "define VERSION: the product version, x.y.z"
+!endif
 !ifndef OUTFILE
   !define OUTFILE "quillshell-setup.exe"
 !endif
+!ifdef SIGN
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
+SetDateSave off
 
 !define CLSID "{7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}"
 !define HANDLER "Quillshell"
 !define DESCRIPTION "Quillshell archive context menu"
-!define VERSION "1.1.0.0"
 !define SHELL_EXTENSIONS "SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions"
 !define APPROVED "${SHELL_EXTENSIONS}\Approved"
 !define UNINSTALL_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell"
@@ -48,7 +60,7 @@ InstallDir "$PROGRAMFILES64\Quillshell"
 ShowInstDetails show
 ShowUninstDetails show
 
-VIProductVersion "${VERSION}"
+VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1033 "ProductName" "Quillshell"
 VIAddVersionKey /LANG=1033 "FileDescription" "Quillshell setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"

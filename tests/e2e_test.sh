@@ -260,10 +260,146 @@ display() {
   [ "$size" -ge 6000 ] || fail "PNG of $size bytes is too small to show a menu"
 }
 
+# msi mode, Windows Installer: install, the same keys as the NSIS installer's,
+# INSTALLDIR=, an upgrade while the DLL is loaded, a refused downgrade, removal.
+# The MSI of this build, and a higher version made from it
+# with installer/msi.sh, whose DLL carries a few extra bytes so that the
+# upgraded file can be told from the installed one.
+msiexec() { win msiexec "$@"; }
+msi_entries() { # the DisplayVersion of every Uninstall entry named Quillshell
+  win reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' "$(winpath "$work/arp.reg")" /y
+  iconv -f UTF-16LE -t UTF-8 "$work/arp.reg" | tr -d '\r' |
+    awk -v RS= '/\n"DisplayName"="Quillshell"\n/ { match($0, /"DisplayVersion"="[^"]*"/); print substr($0, RSTART + 18, RLENGTH - 19) }' |
+    tr '\n' ' '
+}
+# What a registry snapshot holds of ours: without Windows Installer's own
+# bookkeeping and without the Uninstall entries, which differ between the
+# two installers by design.
+ours() { awk -v RS= -v ORS='\n\n' '!/^\[[^]\n]*\\(Installer|Uninstall)[]\\]/' "$work/$1.reg"; }
+expect_ours_as_before() { # what
+  snapshot now
+  { diff <(ours before) <(ours now) && diff "$work/before.files" "$work/now.files"; } >"$work/diff" ||
+    { fail "$1: left behind"; show "$work/diff"; }
+  [ -z "$(msi_entries)" ] || fail "$1: Uninstall entries '$(msi_entries)'"
+}
+hold() { # plays Explorer: keeps the DLL at this Windows path loaded
+  rm -f "$drive/held"
+  "$WINE" "$bin/holder.exe" "$1" 'C:\held' </dev/null >/dev/null 2>&1 &
+  holder=$!
+  local i
+  for i in $(seq 100); do [ -f "$drive/held" ] && return; sleep 0.1; done
+  fail "holder.exe could not load $1"
+}
+unhold() { rm -f "$drive/held"; wait "$holder"; }
+expect_handler_works() { # what
+  host invoke 'Extract here' 'C:\Work\Photos.zip'
+  expect_rc 0 $? "$1: invoke Extract here"
+  received
+  expect_text "$work/received" 'token: ?UnpackHere?' "$1: the click reached TarnwickUnzip.exe"
+}
+
+msi() {
+  local version this up up_version folder dll rc
+  version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$build/CMakeCache.txt")
+  this=$bin/quillshell-$version-x64.msi
+  [ -f "$this" ] || { echo "SKIP: no $this (wixl, of the Debian package wixl, builds it)"; exit 77; }
+  up_version=${version%.*}.$((${version##*.} + 1))
+  up=$work/quillshell-$up_version-x64.msi
+  mkdir -p "$work/up"
+  cp "$build/stage/quillshell64reg.exe" "$work/up/"
+  { cat "$build/stage/quillshell.dll"; echo "quillshell $up_version"; } >"$work/up/quillshell.dll"
+  sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" \
+    "$up_version" "$up" 1767225600 || { fail "cannot build the MSI of $up_version"; return; }
+
+  fresh_prefix
+  make_samples
+  mkdir -p "$stand"
+  cp "$bin/standin.exe" "$stand/TarnwickUnzip.exe"
+  win reg add 'HKCU\Software\Osmund\Brellow' /v Directory /t REG_SZ /d 'C:\Tarnwick Tools' /f
+  # Windows always has other handlers and approvals beside ours. A bare Wine
+  # prefix has none, and Wine's msiexec then deletes the emptied parent keys
+  # as well, although it did not make them.
+  local other='{0C0FFEE0-0000-4000-8000-000000000001}' class
+  for class in '*' Directory; do
+    win reg add "HKLM\\Software\\Classes\\$class\\shellex\\ContextMenuHandlers\\Other" /ve /d "$other" /f
+  done
+  win reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
+  snapshot before
+
+  step "msiexec /i installs $version silently into the default folder; a click works"
+  msiexec /i "$(winpath "$this")" /qn
+  expect_rc 0 $? "msiexec /i"
+  folder="$drive/Program Files/Quillshell"
+  for f in quillshell.dll quillshell64reg.exe; do cmp -s "$build/stage/$f" "$folder/$f" || fail "MSI: $f not installed"; done
+  win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
+  expect_text "$work/out" 'C:\Program Files\Quillshell\quillshell.dll' "MSI: registered server path"
+  host list 'C:\Work\Photos.zip'
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\*\\shellex\\ContextMenuHandlers, approved" "MSI: handler for a file"
+  host list 'C:\Work\Holiday Pictures'
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\Directory\\shellex\\ContextMenuHandlers, approved" "MSI: handler for a folder"
+  expect_handler_works "MSI"
+  [ "$(msi_entries)" = "$version " ] || fail "MSI: Uninstall entries '$(msi_entries)'"
+  snapshot msi
+
+  step "msiexec /x removes it; the NSIS installer writes the same keys"
+  msiexec /x "$(winpath "$this")" /qn
+  expect_rc 0 $? "msiexec /x"
+  expect_ours_as_before "MSI removal"
+  install
+  expect_rc 0 $? "NSIS install"
+  snapshot nsis
+  diff <(ours msi) <(ours nsis) >"$work/diff" || { fail "the MSI and the NSIS installer write different keys"; show "$work/diff"; }
+  uninstall 'C:\Program Files\Quillshell' "$folder"
+  expect_rc 0 $? "NSIS uninstall"
+
+  step "INSTALLDIR= moves the folder"
+  folder="$drive/Program Files/Quill_Shell MSI"
+  msiexec /i "$(winpath "$this")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  expect_rc 0 $? "msiexec /i INSTALLDIR="
+  win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
+  expect_text "$work/out" 'C:\Program Files\Quill_Shell MSI\quillshell.dll' "INSTALLDIR: registered server path"
+
+  # Windows Installer replaces a file in use at the next restart and exits
+  # with 3010 (here 3010 % 256 = 194); until then the old DLL stays in place
+  # and registered, so the menu keeps working throughout.
+  step "an upgrade to $up_version while Explorer holds the DLL"
+  dll='C:\Program Files\Quill_Shell MSI\quillshell.dll'
+  hold "$dll"
+  msiexec /i "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  rc=$?
+  echo "msiexec /i of $up_version with the DLL loaded: exit code $rc"
+  [ "$rc" = 0 ] || [ "$rc" = 194 ] || fail "upgrade while in use: exit code $rc"
+  [ "$(msi_entries)" = "$up_version " ] || fail "upgrade: Uninstall entries '$(msi_entries)'"
+  expect_handler_works "upgrade, DLL still loaded"
+  unhold
+  step "a restart completes it"
+  win wineboot -r
+  /usr/lib/wine/wineserver -w
+  cmp -s "$work/up/quillshell.dll" "$folder/quillshell.dll" || fail "after the restart the DLL is not that of $up_version"
+  [ "$(cd "$folder" && echo *)" = "quillshell.dll quillshell64reg.exe" ] || fail "upgrade left $(cd "$folder" && echo *)"
+  expect_handler_works "upgrade, after the restart"
+
+  step "a downgrade to $version is refused (1603, here 67)"
+  msiexec /i "$(winpath "$this")" /qn
+  expect_rc 67 $? "downgrade"
+  [ "$(msi_entries)" = "$up_version " ] || fail "downgrade: Uninstall entries '$(msi_entries)'"
+  expect_handler_works "after the refused downgrade"
+
+  step "msiexec /x leaves no file and no key of ours"
+  # Windows Installer finds the installed files where they are; Wine's
+  # msiexec looks in the default folder unless INSTALLDIR= is given again.
+  msiexec /x "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  expect_rc 0 $? "msiexec /x of $up_version"
+  host list 'C:\Work\Photos.zip'
+  expect_no_text "$work/out" 'handler Quillshell' "file after msiexec /x"
+  expect_ours_as_before "msiexec /x after the upgrade"
+}
+
 [ -f "$bin/quillshell-setup.exe" ] || { echo "FAIL: no $bin/quillshell-setup.exe (makensis, of the Debian package nsis, builds it)"; exit 1; }
 case $mode in
 headless) headless ;;
 display) display ;;
+msi) msi ;;
 *) echo "usage: $0 <build folder> headless|display"; exit 2 ;;
 esac
 echo "e2e ($mode): $failures failure(s)"
