@@ -9,10 +9,11 @@
 set -eu
 cert=$1 key=$2 url=$3 time=$4
 shift 4
+if [ -n "$url" ]; then when="-ts $url"; else when="-time $time"; fi
 for f in "$@"; do
-  if [ -n "$url" ]; then set -- -ts "$url"; else set -- -time "$time"; fi
   rm -f "$f.signed"
-  if ! osslsigncode sign -certs "$cert" -key "$key" -h sha256 -n Quillshell "$@" \
+  # shellcheck disable=SC2086
+  if ! osslsigncode sign -certs "$cert" -key "$key" -h sha256 -n Quillshell $when \
        -in "$f" -out "$f.signed" >"$f.sign-log" 2>&1; then
     echo "signing $f failed:" >&2
     cat "$f.sign-log" >&2

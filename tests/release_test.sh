@@ -5,10 +5,11 @@
 # signed NSIS installer and MSI put on disk under Wine, and rejects a flipped
 # byte; the README names this version's MSI.
 #
-# usage: release_test.sh <source folder> <work folder>
+# usage: release_test.sh <source folder> <work folder> <build's bin folder>
 set -uo pipefail
 src=$(cd "$1" && pwd)
 work=$2
+bin=$3
 for tool in makensis wixl msibuild faketime osslsigncode openssl; do
   command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 77; }
 done
@@ -118,6 +119,11 @@ done
 for f in quillshell.dll quillshell64reg.exe; do
   verify "$WINEPREFIX/drive_c/From MSI/$f" "MSI installed $f"
 done
+# The signed DLL, registered by the MSI (installed last), loads and makes its menu.
+mkdir -p "$WINEPREFIX/drive_c/Work"
+echo notes >"$WINEPREFIX/drive_c/Work/notes.txt"
+win "$bin/quillhost.exe" list 'C:\Work\notes.txt'
+grep -qF 'Quillshell  Create "notes.zip"' "$work/out" || { fail "the signed DLL makes no menu"; sed 's/^/    | /' "$work/out"; }
 /usr/lib/wine/wineserver -k 2>/dev/null
 
 echo "release: $failures failure(s)"
