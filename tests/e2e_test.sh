@@ -339,6 +339,15 @@ msi() {
   expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\Directory\\shellex\\ContextMenuHandlers, approved" "MSI: handler for a folder"
   expect_handler_works "MSI"
   [ "$(msi_entries)" = "$version " ] || fail "MSI: Uninstall entries '$(msi_entries)'"
+
+  step "a repair puts back a lost handler key and DLL"
+  win reg delete 'HKLM\Software\Classes\*\shellex\ContextMenuHandlers\Quillshell' /f
+  rm "$folder/quillshell.dll"
+  # (the same as /famus, which Wine 8's msiexec does not take)
+  msiexec /i "$(winpath "$this")" REINSTALL=ALL REINSTALLMODE=amus /qn
+  expect_rc 0 $? "msiexec /i REINSTALL=ALL"
+  cmp -s "$build/stage/quillshell.dll" "$folder/quillshell.dll" || fail "repair: no quillshell.dll"
+  expect_handler_works "after the repair"
   snapshot msi
 
   step "msiexec /x removes it; the NSIS installer writes the same keys"
