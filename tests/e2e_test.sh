@@ -260,11 +260,11 @@ display() {
   [ "$size" -ge 6000 ] || fail "PNG of $size bytes is too small to show a menu"
 }
 
-# msi mode, Windows Installer: install, the same keys as the NSIS installer's,
-# INSTALLDIR=, an upgrade while the DLL is loaded, a refused downgrade, removal.
-# The MSI of this build, and a higher version made from it
-# with installer/msi.sh, whose DLL carries a few extra bytes so that the
-# upgraded file can be told from the installed one.
+# msi mode, Windows Installer: install, repair, the same keys as the NSIS
+# installer's, INSTALLDIR=, an upgrade while the DLL is loaded, a refused
+# downgrade, removal. It uses the MSI of this build and one of the next
+# version, made with installer/msi.sh, whose DLL carries a few extra bytes so
+# that the upgraded file can be told from the installed one.
 msiexec() { win msiexec "$@"; }
 msi_entries() { # the DisplayVersion of every Uninstall entry named Quillshell
   win reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' "$(winpath "$work/arp.reg")" /y
@@ -299,7 +299,7 @@ expect_handler_works() { # what
 }
 
 msi() {
-  local version this up up_version folder dll rc
+  local version this up up_version folder dll rc f
   version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$build/CMakeCache.txt")
   this=$bin/quillshell-$version-x64.msi
   [ -f "$this" ] || { echo "SKIP: no $this (wixl, of the Debian package wixl, builds it)"; exit 77; }
@@ -375,10 +375,9 @@ msi() {
   dll='C:\Program Files\Quill_Shell MSI\quillshell.dll'
   hold "$dll"
   msiexec /i "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
-  rc=$?
-  echo "msiexec /i of $up_version with the DLL loaded: exit code $rc"
-  [ "$rc" = 0 ] || [ "$rc" = 194 ] || fail "upgrade while in use: exit code $rc"
+  expect_rc 194 $? "upgrade while the DLL is loaded"
   [ "$(msi_entries)" = "$up_version " ] || fail "upgrade: Uninstall entries '$(msi_entries)'"
+  cmp -s "$build/stage/quillshell.dll" "$folder/quillshell.dll" || fail "upgrade: the loaded DLL was not left in place"
   expect_handler_works "upgrade, DLL still loaded"
   unhold
   step "a restart completes it"
