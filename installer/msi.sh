@@ -31,6 +31,10 @@ touch -d "@$epoch" "$work"/*
 when=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
 (cd "$work" && TZ=UTC faketime -f "$when" wixl -a x64 -D "Version=$version" -D "ProductCode=$product" \
    -o package.msi quillshell.wxs)
+# Refused while quillshell-setup.exe's installation is there (quillshell.wxs
+# finds it); wixl makes launch conditions of MajorUpgrade only.
+msibuild "$work/package.msi" -q "INSERT INTO \`LaunchCondition\` (\`Condition\`, \`Description\`) VALUES \
+  ('Installed OR NOT NSIS_INSTALLATION', 'Quillshell is installed with quillshell-setup.exe: remove it first to install this package.')"
 msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "x64;1033" "$package"
 [ -z "$sign" ] || "$sign" "$work/package.msi"
 mv "$work/package.msi" "$out"

@@ -350,7 +350,7 @@ msi() {
   expect_handler_works "after the repair"
   snapshot msi
 
-  step "msiexec /x removes it; the NSIS installer writes the same keys"
+  step "msiexec /x removes it; the NSIS installer writes the same keys, and the MSI refuses to go over it"
   msiexec /x "$(winpath "$this")" /qn
   expect_rc 0 $? "msiexec /x"
   expect_ours_as_before "MSI removal"
@@ -358,6 +358,9 @@ msi() {
   expect_rc 0 $? "NSIS install"
   snapshot nsis
   diff <(ours msi) <(ours nsis) >"$work/diff" || { fail "the MSI and the NSIS installer write different keys"; show "$work/diff"; }
+  msiexec /i "$(winpath "$this")" /qn
+  expect_rc 67 $? "the MSI over the NSIS installation"
+  [ -z "$(msi_entries)" ] || fail "the MSI over the NSIS installation: Uninstall entries '$(msi_entries)'"
   uninstall 'C:\Program Files\Quillshell' "$folder"
   expect_rc 0 $? "NSIS uninstall"
 
