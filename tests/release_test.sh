@@ -109,21 +109,25 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null' EXIT
 win() { /usr/lib/wine/wine64 "$@" </dev/null >"$work/out" 2>&1; }
 mkdir -p "$WINEPREFIX"
 win wineboot -i
-win "$a-signed/quillshell-$version-setup.exe" /S
-rc=$?; [ "$rc" = 0 ] || fail "signed NSIS installer: exit code $rc"
-win msiexec /i "Z:$(echo "$a-signed/quillshell-$version-x64.msi" | tr / '\\')" /qn 'INSTALLDIR=C:\From MSI'
+# One after the other: the MSI refuses to install beside the NSIS installation.
+msi="Z:$(echo "$a-signed/quillshell-$version-x64.msi" | tr / '\\')"
+win msiexec /i "$msi" /qn 'INSTALLDIR=C:\From MSI'
 rc=$?; [ "$rc" = 0 ] || fail "signed MSI: exit code $rc"
-for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
-  verify "$WINEPREFIX/drive_c/Program Files/Quillshell/$f" "NSIS installed $f"
-done
 for f in quillshell.dll quillshell64reg.exe; do
   verify "$WINEPREFIX/drive_c/From MSI/$f" "MSI installed $f"
 done
-# The signed DLL, registered by the MSI (installed last), loads and makes its menu.
+# The signed DLL, registered by the MSI, loads and makes its menu.
 mkdir -p "$WINEPREFIX/drive_c/Work"
 echo notes >"$WINEPREFIX/drive_c/Work/notes.txt"
 win "$bin/quillhost.exe" list 'C:\Work\notes.txt'
 grep -qF 'Quillshell  Create "notes.zip"' "$work/out" || { fail "the signed DLL makes no menu"; sed 's/^/    | /' "$work/out"; }
+win msiexec /x "$msi" /qn 'INSTALLDIR=C:\From MSI'
+rc=$?; [ "$rc" = 0 ] || fail "signed MSI removal: exit code $rc"
+win "$a-signed/quillshell-$version-setup.exe" /S
+rc=$?; [ "$rc" = 0 ] || fail "signed NSIS installer: exit code $rc"
+for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
+  verify "$WINEPREFIX/drive_c/Program Files/Quillshell/$f" "NSIS installed $f"
+done
 /usr/lib/wine/wineserver -k 2>/dev/null
 
 echo "release: $failures failure(s)"
