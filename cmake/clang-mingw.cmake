@@ -30,6 +30,6 @@ set(MINGW_CXX_INCLUDE ${MINGW_GCC_DIR}/include/c++)
 set(CMAKE_CXX_FLAGS_INIT
     "-Wno-unused-command-line-argument -nostdinc++ -isystem ${MINGW_CXX_INCLUDE} -isystem ${MINGW_CXX_INCLUDE}/${TOOLCHAIN_PREFIX} -isystem ${MINGW_CXX_INCLUDE}/backward")
 
-# As with gcc: static, so Explorer needs nothing beside the DLL.
-set(CMAKE_EXE_LINKER_FLAGS_INIT    "-fuse-ld=lld -static -L${MINGW_GCC_DIR} -pthread")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-fuse-ld=lld -static -L${MINGW_GCC_DIR} -pthread")
+# As with gcc: static, so Explorer needs nothing beside the DLL, and no link time.
+set(CMAKE_EXE_LINKER_FLAGS_INIT    "-fuse-ld=lld -static -Wl,--no-insert-timestamp -L${MINGW_GCC_DIR} -pthread")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-fuse-ld=lld -static -Wl,--no-insert-timestamp -L${MINGW_GCC_DIR} -pthread")

@@ -14,6 +14,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Explorer loads us with nothing beside the DLL: no libstdc++/libgcc/winpthread DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+# No link time in the PE header and export directory: the same source gives the
+# same bytes. (Set here, not with -DCMAKE_*_LINKER_FLAGS=, which would replace
+# these values and drop -static.)
+set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -Wl,--no-insert-timestamp")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 

@@ -17,8 +17,14 @@
 ;   3 files could not be copied (uninstaller: the class registration could not be removed),
 ;   4 the class registration failed (uninstaller: a key could not be removed),
 ;   5 the handler keys could not be written, 6 ARM64 Windows (nothing written),
+;   7 the Windows Installer package of quillshell is installed (nothing written),
 ;   3010 done, but a file Explorer still holds goes only when Windows restarts.
 ; A failed installation puts back what was there before it ends.
+;
+; Built by CMake: makensis -DBINDIR=<binaries> -DVERSION=<x.y.z> [-DOUTFILE=<exe>]
+;   [-DSIGN=<command that signs the file it is given, in place>]
+; With SIGN, the uninstaller and the installer are signed as makensis writes
+; them. No file times are stored: the same input gives the same bytes.
 
 Unicode true
 Target amd64-unicode
@@ -30,14 +36,24 @@ RequestExecutionLevel admin
 !ifndef BINDIR
   !error "define BINDIR: the folder that holds quillshell.dll and quillshell64reg.exe"
 !endif
+!ifndef VERSION
+  !error "define VERSION: the product version, x.y.z"
+!endif
+!ifndef MSI_UPGRADE_CODE
+  !error "define MSI_UPGRADE_CODE: the UpgradeCode of installer/quillshell.wxs"
+!endif
 !ifndef OUTFILE
   !define OUTFILE "quillshell-setup.exe"
 !endif
+!ifdef SIGN
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
+SetDateSave off
 
 !define CLSID "{7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}"
 !define HANDLER "Quillshell"
 !define DESCRIPTION "Quillshell archive context menu"
-!define VERSION "1.1.0.0"
 !define SHELL_EXTENSIONS "SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions"
 !define APPROVED "${SHELL_EXTENSIONS}\Approved"
 !define UNINSTALL_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell"
@@ -49,7 +65,7 @@ InstallDir "$PROGRAMFILES64\Quillshell"
 ShowInstDetails show
 ShowUninstDetails show
 
-VIProductVersion "${VERSION}"
+VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1033 "ProductName" "Quillshell"
 VIAddVersionKey /LANG=1033 "FileDescription" "Quillshell setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
@@ -388,6 +404,14 @@ Function .onInit
   ${If} ${IsNativeARM64}
     MessageBox MB_ICONSTOP|MB_OK "Quillshell's menu is made for x64 Windows. On ARM64 Windows, Explorer cannot load it, so nothing was installed." /SD IDOK
     SetErrorLevel 6
+    Abort
+  ${EndIf}
+  ; The Windows Installer package installs the same files and keys: with
+  ; both, removing either would break the other.
+  System::Call 'msi::MsiEnumRelatedProductsW(w "${MSI_UPGRADE_CODE}", i 0, i 0, w .r1) i .r0'
+  ${If} $0 = 0
+    MessageBox MB_ICONSTOP|MB_OK "Quillshell is installed with its Windows Installer package: upgrade it with a newer package, or remove it first to use this installer. Nothing was installed." /SD IDOK
+    SetErrorLevel 7
     Abort
   ${EndIf}
   System::Call 'kernel32::GetCommandLineW() t .r0'

@@ -1,6 +1,7 @@
 #!/bin/sh
 # The DLL exports exactly DllCanUnloadNow @1 and DllGetClassObject @2 under the
-# name quillshell.dll, and neither binary imports anything but system DLLs.
+# name quillshell.dll, and neither binary imports anything but system DLLs or
+# carries a link time.
 # usage: check_binaries.sh OBJDUMP quillshell.dll quillshell64reg.exe
 objdump=$1 dll=$2 exe=$3
 fail=0
@@ -11,6 +12,11 @@ for bin in "$dll" "$exe"; do
       echo "FAIL: $(basename "$bin") imports $name"; fail=1
     fi
   done
+done
+# No link time in the headers: the same source gives the same bytes.
+for bin in "$dll" "$exe"; do
+  "$objdump" -p "$bin" | grep -Eq '^Time/Date\s+Thu Jan  1 00:00:00 1970$' ||
+    { echo "FAIL: $(basename "$bin") carries a link time: $("$objdump" -p "$bin" | grep -m1 '^Time/Date')"; fail=1; }
 done
 dump=$("$objdump" -p "$dll")
 # binutils lists each name with its ordinal minus the table's base: GNU ld

@@ -5,9 +5,10 @@
 # what a click hands it, the uninstaller leaving nothing behind.
 #   headless: installer failures, menus, invoking, the 16-item rule, uninstalling
 #   in-use:   upgrades and removal while Explorer (a holder) keeps the DLL loaded
+#   msi:      the Windows Installer package: install, repair, upgrade, downgrade, removal
 #   display:  the real popup menu captured to <build>/e2e-menu.png (needs Xvfb)
 #
-# usage: e2e_test.sh <build folder> headless|in-use|display
+# usage: e2e_test.sh <build folder> headless|in-use|msi|display
 set -uo pipefail
 build=$(cd "$1" && pwd)
 mode=$2
@@ -244,11 +245,11 @@ pending() { # the files Windows deletes when it restarts
   win reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations
   tr -d '\r' <"$work/out" >"$work/pending"
 }
-menu_works() { # what: a fresh process finds the handler, and a click starts the program
+expect_handler_works() { # what: a fresh process finds the handler, and a click starts the program
   host invoke 'Extract here' 'C:\Work\Photos.zip'
   expect_rc 0 $? "$1: invoke Extract here"
   received
-  expect_text "$work/received" 'token: ?UnpackHere?' "$1: the click"
+  expect_text "$work/received" 'token: ?UnpackHere?' "$1: the click reached TarnwickUnzip.exe"
 }
 
 # wineboot -r carries out what was scheduled for a restart; every process has ended before.
@@ -271,7 +272,7 @@ upgrade_held() { # n: the DLL is expected to move aside as quillshell.dll.<n>.ol
   win reg query "$uninstall_key" /v DisplayVersion
   ! grep -qE 'REG_SZ +1\.0.?$' "$work/out" || fail "upgrade $1: the version was not updated"
   still_held "upgrade $1"
-  menu_works "upgrade $1"
+  expect_handler_works "upgrade $1"
   hold "$dir\\quillshell.dll" "after-$1-$RANDOM"  # a new Explorer loads the new DLL
 }
 
@@ -302,7 +303,7 @@ in_use() {
     expect_rc "$code" $? "$what"
     eval "$undo"
     expect_snapshot installed "$what"
-    menu_works "$what"
+    expect_handler_works "$what"
   done <<'ROWS'
 files cannot be written|3|mkdir -p "$folder/quillshell64reg.exe.new/x"|rm -r "$folder/quillshell64reg.exe.new"
 class cannot be registered|4|win "$bin/key_trap.exe" deny "$class"|win "$bin/key_trap.exe" allow "$class"
@@ -322,7 +323,7 @@ ROWS
     { fail "after the restart: not just the three files"; ls "$folder"; }
   snapshot restarted
   diff "$work/upgraded.reg" "$work/restarted.reg" >"$work/diff" || { fail "the restart changed keys"; show "$work/diff"; }
-  menu_works "after the restart"
+  expect_handler_works "after the restart"
 
   step "removal while held, a DLL moved aside by an upgrade among them: keys and other files go now, the rest at restart"
   hold "$dir\\quillshell.dll" again
@@ -384,12 +385,156 @@ display() {
   [ "$size" -ge 6000 ] || fail "PNG of $size bytes is too small to show a menu"
 }
 
+# msi mode, Windows Installer: install, repair, the same keys as the NSIS
+# installer's, INSTALLDIR=, an upgrade while the DLL is loaded, a refused
+# downgrade, removal. It uses the MSI of this build and one of the next
+# version, made with installer/msi.sh, whose DLL carries a few extra bytes so
+# that the upgraded file can be told from the installed one.
+msiexec() { win msiexec "$@"; }
+msi_entries() { # the DisplayVersion of every Uninstall entry named Quillshell
+  win reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' "$(winpath "$work/arp.reg")" /y
+  iconv -f UTF-16LE -t UTF-8 "$work/arp.reg" | tr -d '\r' |
+    awk -v RS= '/\n"DisplayName"="Quillshell"\n/ { match($0, /"DisplayVersion"="[^"]*"/); print substr($0, RSTART + 18, RLENGTH - 19) }' |
+    tr '\n' ' '
+}
+# What a registry snapshot holds of ours: without Windows Installer's own
+# bookkeeping and without the Uninstall entries, which differ between the
+# two installers by design.
+ours() { awk -v RS= -v ORS='\n\n' '!/^\[[^]\n]*\\(Installer|Uninstall)[]\\]/' "$work/$1.reg"; }
+expect_ours_as_before() { # what
+  snapshot now
+  { diff <(ours before) <(ours now) && diff "$work/before.files" "$work/now.files"; } >"$work/diff" ||
+    { fail "$1: left behind"; show "$work/diff"; }
+  [ -z "$(msi_entries)" ] || fail "$1: Uninstall entries '$(msi_entries)'"
+}
+
+msi() {
+  local version this up up_version folder dll rc f
+  version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$build/CMakeCache.txt")
+  this=$bin/quillshell-$version-x64.msi
+  [ -f "$this" ] || { echo "SKIP: no $this (wixl, of the Debian package wixl, builds it)"; exit 77; }
+  up_version=${version%.*}.$((${version##*.} + 1))
+  up=$work/quillshell-$up_version-x64.msi
+  mkdir -p "$work/up"
+  cp "$build/stage/quillshell64reg.exe" "$work/up/"
+  { cat "$build/stage/quillshell.dll"; echo "quillshell $up_version"; } >"$work/up/quillshell.dll"
+  sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" \
+    "$up_version" "$up" 1767225600 || { fail "cannot build the MSI of $up_version"; return; }
+
+  fresh_prefix
+  make_samples
+  mkdir -p "$stand"
+  cp "$bin/standin.exe" "$stand/TarnwickUnzip.exe"
+  win reg add 'HKCU\Software\Osmund\Brellow' /v Directory /t REG_SZ /d 'C:\Tarnwick Tools' /f
+  # Windows always has other handlers and approvals beside ours. A bare Wine
+  # prefix has none, and Wine's msiexec then deletes the emptied parent keys
+  # as well, although it did not make them.
+  local other='{0C0FFEE0-0000-4000-8000-000000000001}' class
+  for class in '*' Directory; do
+    win reg add "HKLM\\Software\\Classes\\$class\\shellex\\ContextMenuHandlers\\Other" /ve /d "$other" /f
+  done
+  win reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
+  snapshot before
+
+  step "msiexec /i installs $version silently into the default folder; a click works"
+  msiexec /i "$(winpath "$this")" /qn
+  expect_rc 0 $? "msiexec /i"
+  folder="$drive/Program Files/Quillshell"
+  for f in quillshell.dll quillshell64reg.exe; do cmp -s "$build/stage/$f" "$folder/$f" || fail "MSI: $f not installed"; done
+  win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
+  expect_text "$work/out" 'C:\Program Files\Quillshell\quillshell.dll' "MSI: registered server path"
+  host list 'C:\Work\Photos.zip'
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\*\\shellex\\ContextMenuHandlers, approved" "MSI: handler for a file"
+  host list 'C:\Work\Holiday Pictures'
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\Directory\\shellex\\ContextMenuHandlers, approved" "MSI: handler for a folder"
+  expect_handler_works "MSI"
+  [ "$(msi_entries)" = "$version " ] || fail "MSI: Uninstall entries '$(msi_entries)'"
+  snapshot installed
+  install
+  expect_rc 7 $? "the NSIS installer over the MSI's installation"
+  expect_snapshot installed "the NSIS installer over the MSI's installation"
+
+  step "a repair puts back a lost handler key and DLL"
+  win reg delete 'HKLM\Software\Classes\*\shellex\ContextMenuHandlers\Quillshell' /f
+  rm "$folder/quillshell.dll"
+  # (the same as /famus, which Wine 8's msiexec does not take)
+  msiexec /i "$(winpath "$this")" REINSTALL=ALL REINSTALLMODE=amus /qn
+  expect_rc 0 $? "msiexec /i REINSTALL=ALL"
+  cmp -s "$build/stage/quillshell.dll" "$folder/quillshell.dll" || fail "repair: no quillshell.dll"
+  expect_handler_works "after the repair"
+  snapshot msi
+
+  step "msiexec /x removes it; the NSIS installer writes the same keys, and the MSI refuses to go over it"
+  msiexec /x "$(winpath "$this")" /qn
+  expect_rc 0 $? "msiexec /x"
+  expect_ours_as_before "MSI removal"
+  install
+  expect_rc 0 $? "NSIS install"
+  snapshot nsis
+  diff <(ours msi) <(ours nsis) >"$work/diff" || { fail "the MSI and the NSIS installer write different keys"; show "$work/diff"; }
+  msiexec /i "$(winpath "$this")" /qn
+  expect_rc 67 $? "the MSI over the NSIS installation"
+  [ -z "$(msi_entries)" ] || fail "the MSI over the NSIS installation: Uninstall entries '$(msi_entries)'"
+  uninstall 'C:\Program Files\Quillshell' "$folder"
+  expect_rc 0 $? "NSIS uninstall"
+
+  step "INSTALLDIR= moves the folder"
+  folder="$drive/Program Files/Quill_Shell MSI"
+  msiexec /i "$(winpath "$this")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  expect_rc 0 $? "msiexec /i INSTALLDIR="
+  win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
+  expect_text "$work/out" 'C:\Program Files\Quill_Shell MSI\quillshell.dll' "INSTALLDIR: registered server path"
+
+  # Windows Installer replaces a file in use at the next restart and exits
+  # with 3010 (here 3010 % 256 = 194); until then the old DLL stays in place
+  # and registered, so the menu keeps working throughout.
+  step "an upgrade to $up_version while Explorer holds the DLL"
+  dll='C:\Program Files\Quill_Shell MSI\quillshell.dll'
+  hold "$dll" msi-upgrade
+  msiexec /i "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  expect_rc 194 $? "upgrade while the DLL is loaded"
+  [ "$(msi_entries)" = "$up_version " ] || fail "upgrade: Uninstall entries '$(msi_entries)'"
+  cmp -s "$build/stage/quillshell.dll" "$folder/quillshell.dll" || fail "upgrade: the loaded DLL was not left in place"
+  expect_handler_works "upgrade, DLL still loaded"
+  step "a restart completes it"
+  restart
+  cmp -s "$work/up/quillshell.dll" "$folder/quillshell.dll" || fail "after the restart the DLL is not that of $up_version"
+  [ "$(cd "$folder" && echo *)" = "quillshell.dll quillshell64reg.exe" ] || fail "upgrade left $(cd "$folder" && echo *)"
+  expect_handler_works "upgrade, after the restart"
+
+  step "a downgrade to $version is refused (1603, here 67)"
+  msiexec /i "$(winpath "$this")" /qn
+  expect_rc 67 $? "downgrade"
+  [ "$(msi_entries)" = "$up_version " ] || fail "downgrade: Uninstall entries '$(msi_entries)'"
+  expect_handler_works "after the refused downgrade"
+
+  step "msiexec /x while Explorer holds the DLL"
+  hold "$dll" msi-removal
+  # Windows Installer finds the installed files where they are; Wine's
+  # msiexec looks in the default folder unless INSTALLDIR= is given again.
+  msiexec /x "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  rc=$?
+  echo "msiexec /x with the DLL loaded: exit code $rc"
+  [ "$rc" = 0 ] || [ "$rc" = 194 ] || fail "removal while in use: exit code $rc"
+  host list 'C:\Work\Photos.zip'
+  expect_no_text "$work/out" 'handler Quillshell' "file after msiexec /x"
+  restart
+  # Windows Installer schedules a file in use for deletion at the restart and
+  # says so with 3010; Wine 8's msiexec ends with 0 and leaves it for good.
+  if [ "$rc" = 0 ] && [ -f "$folder/quillshell.dll" ]; then
+    echo "Wine's msiexec left the DLL that was in use: removed by hand"
+    rm -r "$folder"
+  fi
+  expect_ours_as_before "msiexec /x after the upgrade"
+}
+
 [ -f "$bin/quillshell-setup.exe" ] || { echo "FAIL: no $bin/quillshell-setup.exe (makensis, of the Debian package nsis, builds it)"; exit 1; }
 case $mode in
 headless) headless ;;
 in-use) in_use ;;
 display) display ;;
-*) echo "usage: $0 <build folder> headless|in-use|display"; exit 2 ;;
+msi) msi ;;
+*) echo "usage: $0 <build folder> headless|in-use|msi|display"; exit 2 ;;
 esac
 echo "e2e ($mode): $failures failure(s)"
 [ "$failures" = 0 ] || exit 1

@@ -1,0 +1,40 @@
+#!/bin/sh
+# Builds quillshell-<version>-x64.msi with wixl, byte for byte the same from
+# the same input:
+#   msi.sh WXS BINDIR VERSION OUT EPOCH [SIGN]
+# BINDIR holds quillshell.dll and quillshell64reg.exe; EPOCH (Unix seconds)
+# stands in for every time the package records; SIGN, if given, is a command
+# that signs the file it is given in place.
+# wixl takes its sources relative to the .wxs and records the files' times
+# and its own clock: the inputs are copied beside the .wxs with their times
+# set to EPOCH, and wixl runs under faketime. It ignores Package/@Id and makes
+# a random package code: msibuild sets a fixed one afterwards. Product and
+# package code are derived from the version, so that each version is a new
+# product (a major upgrade) and the same version always gives the same codes.
+set -eu
+wxs=$1 bindir=$2 version=$3 out=$4 epoch=$5 sign=${6:-}
+
+# A name-based GUID (SHA-1, as RFC 4122 version 5 lays it out).
+guid() {
+  h=$(printf '%s' "$1" | sha1sum | tr a-f A-F)
+  v=$(printf '%X' $(( (0x$(echo "$h" | cut -c17) & 3) | 8 )))
+  echo "{$(echo "$h" | cut -c1-8)-$(echo "$h" | cut -c9-12)-5$(echo "$h" | cut -c14-16)-$v$(echo "$h" | cut -c18-20)-$(echo "$h" | cut -c21-32)}"
+}
+product=$(guid "quillshell product $version")
+package=$(guid "quillshell package $version")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$wxs" "$work/quillshell.wxs"
+cp "$bindir/quillshell.dll" "$bindir/quillshell64reg.exe" "$work/"
+touch -d "@$epoch" "$work"/*
+when=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
+(cd "$work" && TZ=UTC faketime -f "$when" wixl -a x64 -D "Version=$version" -D "ProductCode=$product" \
+   -o package.msi quillshell.wxs)
+# Refused while quillshell-setup.exe's installation is there (quillshell.wxs
+# finds it); wixl makes launch conditions of MajorUpgrade only.
+msibuild "$work/package.msi" -q "INSERT INTO \`LaunchCondition\` (\`Condition\`, \`Description\`) VALUES \
+  ('Installed OR NOT NSIS_INSTALLATION', 'Quillshell is installed with quillshell-setup.exe: remove it first to install this package.')"
+msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "x64;1033" "$package"
+[ -z "$sign" ] || "$sign" "$work/package.msi"
+mv "$work/package.msi" "$out"

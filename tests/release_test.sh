@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# Releases: two release builds of this source from two folders give the same
+# bytes, unsigned and signed (a throwaway CA, made here, and a fixed signing
+# time); osslsigncode verifies every signed file, and every PE file that the
+# signed NSIS installer and MSI put on disk under Wine, and rejects a flipped
+# byte; the README names this version's MSI.
+#
+# usage: release_test.sh <source folder> <work folder> <build's bin folder>
+set -uo pipefail
+src=$(cd "$1" && pwd)
+work=$2
+bin=$3
+for tool in makensis wixl msibuild faketime osslsigncode openssl; do
+  command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 77; }
+done
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+step() { echo "== $*"; }
+# The same commit time for both copies, which have no history of their own.
+SOURCE_DATE_EPOCH=$(git -C "$src" log -1 --format=%ct 2>/dev/null || echo 1767225600)
+export SOURCE_DATE_EPOCH
+unset QUILLSHELL_SIGN_CERT QUILLSHELL_SIGN_KEY QUILLSHELL_SIGN_TIMESTAMP_URL
+
+step "a throwaway CA and a code-signing certificate it issued"
+ca=$work/ca
+mkdir -p "$ca"
+{
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$ca/ca.key" -out "$ca/ca.crt" -days 3650 \
+    -subj "/CN=Quillshell test CA" -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
+  openssl req -newkey rsa:2048 -nodes -keyout "$ca/sign.key" -out "$ca/sign.csr" -subj "/CN=Quillshell test signer"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >"$ca/ext"
+  # Valid from before the fixed signing time, which lies in the past.
+  openssl x509 -req -in "$ca/sign.csr" -CA "$ca/ca.crt" -CAkey "$ca/ca.key" -set_serial 1 -days 3650 \
+    -extfile "$ca/ext" -out "$ca/sign.crt"
+} >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; echo "FAIL: openssl"; exit 1; }
+
+# Two copies of the source in folders of different names and depths.
+copy() {
+  mkdir -p "$1"
+  (cd "$src" && tar --exclude='./build*' --exclude=./dist --exclude=./.git -cf - .) | (cd "$1" && tar -xf -)
+}
+copy "$work/a/src"
+copy "$work/second copy/b/src"
+release() { # source, dist folder, [keep]
+  RELEASE_BUILD="$1/../build" DIST=$2 RELEASE_KEEP_BUILD=${3:-0} "$1/scripts/release" >"$2.log" 2>&1 ||
+    { fail "scripts/release in $1"; sed 's/^/    | /' "$2.log"; }
+}
+same() { # dist A, dist B, what
+  local f
+  [ -f "$1/SHA256SUMS" ] || { fail "$3: no release in $1"; return; }
+  diff -r "$1" "$2" >"$work/diff" 2>&1 || { fail "$3: the releases differ"; sed 's/^/    | /' "$work/diff"; }
+  [ "$(ls "$1" | wc -l)" = 5 ] || fail "$3: $(ls "$1" | tr '\n' ' ') is not five files"
+  echo "$3:"; sed 's/^/    /' "$1/SHA256SUMS"
+  (cd "$1" && sha256sum -c --quiet SHA256SUMS) || fail "$3: SHA256SUMS does not match"
+  for f in "$1"/*; do
+    case $f in *.dll | *.exe | *.msi) grep -qF "$work" "$f" && fail "$3: $(basename "$f") holds a build path" ;; esac
+  done
+}
+
+step "two unsigned releases from two folders"
+a=$work/a/dist b="$work/second copy/b/dist"
+release "$work/a/src" "$a"
+release "$work/second copy/b/src" "$b"
+grep -q 'UNSIGNED' "$a.log" || fail "an unsigned release does not say so"
+same "$a" "$b" "unsigned"
+version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$work/a/build/CMakeCache.txt")
+grep -qF "quillshell-$version-x64.msi" "$src/README.md" || fail "README.md does not name quillshell-$version-x64.msi"
+
+step "two signed releases from the same folders (signing time fixed)"
+export QUILLSHELL_SIGN_CERT=$ca/sign.crt QUILLSHELL_SIGN_KEY=$ca/sign.key
+release "$work/a/src" "$a-signed" 1
+release "$work/second copy/b/src" "$b-signed" 1
+grep -q "signed with $ca/sign.crt" "$a-signed.log" || fail "a signed release does not say so"
+same "$a-signed" "$b-signed" "signed"
+
+step "a signing failure fails the release and leaves no release"
+QUILLSHELL_SIGN_KEY=$ca/ext RELEASE_BUILD="$work/a/build" DIST="$work/a/bad" RELEASE_KEEP_BUILD=1 \
+  "$work/a/src/scripts/release" >"$work/bad.log" 2>&1 && fail "a release signed with the wrong key succeeded"
+[ ! -e "$work/a/bad" ] || [ -z "$(ls "$work/a/bad")" ] || fail "a failed release left $(ls "$work/a/bad")"
+unset QUILLSHELL_SIGN_CERT QUILLSHELL_SIGN_KEY
+
+verify() { # file, what
+  osslsigncode verify -CAfile "$ca/ca.crt" -in "$1" >"$work/verify" 2>&1 ||
+    { fail "$2: not verified"; sed 's/^/    | /' "$work/verify"; return; }
+  echo "  $2: $(grep -m1 -E '^Signature verification' "$work/verify")"
+}
+step "osslsigncode verifies every signed file"
+for f in "$a-signed"/*; do
+  [ "${f##*/}" = SHA256SUMS ] || verify "$f" "${f##*/}"
+done
+step "a flipped byte is rejected"
+for f in quillshell.dll "quillshell-$version-x64.msi"; do
+  cp "$a-signed/$f" "$work/flipped"
+  # A byte well inside the signed content (past the headers).
+  printf '\x5a' | dd of="$work/flipped" bs=1 seek=20000 conv=notrunc status=none
+  if osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/flipped" >"$work/verify" 2>&1; then
+    fail "$f with a flipped byte verified"
+  else
+    echo "  $f with a flipped byte: $(grep -m1 -iE 'mismatch|failed' "$work/verify")"
+  fi
+done
+
+step "the files the signed installers put on disk are signed"
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+trap '/usr/lib/wine/wineserver -k 2>/dev/null' EXIT
+win() { /usr/lib/wine/wine64 "$@" </dev/null >"$work/out" 2>&1; }
+mkdir -p "$WINEPREFIX"
+win wineboot -i
+# One after the other: the MSI refuses to install beside the NSIS installation.
+msi="Z:$(echo "$a-signed/quillshell-$version-x64.msi" | tr / '\\')"
+win msiexec /i "$msi" /qn 'INSTALLDIR=C:\From MSI'
+rc=$?; [ "$rc" = 0 ] || fail "signed MSI: exit code $rc"
+for f in quillshell.dll quillshell64reg.exe; do
+  verify "$WINEPREFIX/drive_c/From MSI/$f" "MSI installed $f"
+done
+# The signed DLL, registered by the MSI, loads and makes its menu.
+mkdir -p "$WINEPREFIX/drive_c/Work"
+echo notes >"$WINEPREFIX/drive_c/Work/notes.txt"
+win "$bin/quillhost.exe" list 'C:\Work\notes.txt'
+grep -qF 'Quillshell  Create "notes.zip"' "$work/out" || { fail "the signed DLL makes no menu"; sed 's/^/    | /' "$work/out"; }
+win msiexec /x "$msi" /qn 'INSTALLDIR=C:\From MSI'
+rc=$?; [ "$rc" = 0 ] || fail "signed MSI removal: exit code $rc"
+win "$a-signed/quillshell-$version-setup.exe" /S
+rc=$?; [ "$rc" = 0 ] || fail "signed NSIS installer: exit code $rc"
+for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
+  verify "$WINEPREFIX/drive_c/Program Files/Quillshell/$f" "NSIS installed $f"
+done
+/usr/lib/wine/wineserver -k 2>/dev/null
+
+echo "release: $failures failure(s)"
+[ "$failures" = 0 ] || exit 1
+# A passing run needs none of it; a failing one keeps it to look at.
+rm -rf "$work"
