@@ -512,6 +512,24 @@ Section "Install"
     !insertmacro DeleteNowOrAtRestart $MovedUninst
   ${EndIf}
   Call RemoveMovedFiles
+  ; Installed into another folder than before: the earlier folder's files go,
+  ; or its uninstaller would later remove the keys this installation shares.
+  ${If} $Was6 != "${ABSENT}"
+  ${AndIf} $Was6 != $INSTDIR
+  ${AndIf} ${FileExists} "$Was6\uninstall.exe"
+    DetailPrint "removing the earlier installation in $Was6"
+    Push $INSTDIR
+    StrCpy $INSTDIR $Was6
+    !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell.dll"
+    !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell64reg.exe"
+    !insertmacro DeleteNowOrAtRestart "$INSTDIR\uninstall.exe"
+    Call RemoveMovedFiles
+    RMDir "$INSTDIR"
+    ${If} ${FileExists} "$INSTDIR\quillshell.dll*"
+      RMDir /REBOOTOK "$INSTDIR"
+    ${EndIf}
+    Pop $INSTDIR
+  ${EndIf}
   !insertmacro NotifyShell
   ; Never restarts Windows or ends Explorer itself: says so, and exits 3010.
   ${If} ${RebootFlag}

@@ -216,10 +216,17 @@ ROWS
   left=$(find "$drive/users" -path '*/Temp/*' -name '*-*-*-*-*.txt' | wc -l)
   [ "$left" = 0 ] || fail "$left list file(s) left in Temp"
 
+  step "installed into another folder, the earlier one goes with its uninstaller"
+  install
+  expect_rc 0 $? "install into the default folder"
+  [ ! -e "$folder" ] || { fail "the earlier folder stays"; ls "$folder"; }
+  folder="$drive/Program Files/Quillshell"
+  expect_handler_works "after the move"
+
   step "uninstall silently: no handler, no key, no file of ours"
   rm -rf "$stand"
   win reg delete 'HKCU\Software\Osmund' /f
-  uninstall 'C:\Program Files\Quill_Shell Test' "$folder"
+  uninstall 'C:\Program Files\Quillshell' "$folder"
   expect_rc 0 $? "uninstall"
   host list 'C:\Work\Photos.zip'
   expect_text "$work/out" 'no context-menu handler found' "file after uninstall"
