@@ -41,7 +41,9 @@ private:
 
     // selection.cpp
     BOOL IsArchive(const std::wstring& path, const std::vector<DWORD>& attributes) const;
-    bool IsFolder(size_t index) const;  // as the data object said, else as the disk says
+    // Whether the item at index, at path, is a folder: as the data object's
+    // attributes say, else as the disk says.
+    bool IsFolder(const std::wstring& path, const std::vector<DWORD>& attributes, size_t index) const;
     // settings.cpp
     void ReadSettings();
     // menu.cpp

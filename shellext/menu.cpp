@@ -90,7 +90,7 @@ std::wstring CContextMenu::MakeZipName() {
     if (m_selectedFiles.size() > 1 && m_util.GetFolderPath(s, false).size() >= 3)
         zip = m_util.GetFolderPath(s, true) + m_util.GetParentFolderName(s) + L".zip";
     else
-        zip = (IsFolder(0) ? s : m_util.GetBaseName(s)) + L".zip";
+        zip = (IsFolder(s, m_itemAttributes, 0) ? s : m_util.GetBaseName(s)) + L".zip";
     m_zipName = zip;
     return m_util.GetFileName(zip);
 }

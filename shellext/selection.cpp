@@ -87,14 +87,12 @@ BOOL CContextMenu::IsArchive(const std::wstring& path, const std::vector<DWORD>&
     const std::wstring extension = m_util.GetExtension(path);
     for (const wchar_t* archive : kArchiveExtensions) {
         // The name decides first; only a candidate needs the folder test.
-        if (extension != archive) continue;
-        if (!attributes.empty()) return !(attributes.front() & FILE_ATTRIBUTE_DIRECTORY);  // a folder never is one
-        return !m_util.IsDirectory(path);
+        if (extension == archive) return !IsFolder(path, attributes, 0);  // a folder never is one
     }
     return FALSE;
 }
 
-bool CContextMenu::IsFolder(size_t index) const {
-    if (index < m_itemAttributes.size()) return (m_itemAttributes[index] & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return index < m_selectedFiles.size() && m_util.IsDirectory(m_selectedFiles[index]);
+bool CContextMenu::IsFolder(const std::wstring& path, const std::vector<DWORD>& attributes, size_t index) const {
+    if (index < attributes.size()) return (attributes[index] & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return m_util.IsDirectory(path);
 }
