@@ -71,13 +71,6 @@ TEST(DropFiles, UnterminatedItemIsEmpty) {
     GlobalFree(block);
 }
 
-HGLOBAL Block(const std::vector<BYTE>& bytes) {
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
-    if (!bytes.empty()) std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
-    GlobalUnlock(h);
-    return h;
-}
-
 void PutUint(std::vector<BYTE>& bytes, size_t at, UINT value) { std::memcpy(bytes.data() + at, &value, sizeof(value)); }
 
 // Offsets and lengths in a CIDA are the data object's word: every one that
@@ -117,7 +110,7 @@ TEST(IdLists, ItemsOutsideTheBlockGiveNoPath) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        HGLOBAL block = Block(c.bytes);
+        HGLOBAL block = GlobalCopy(c.bytes);
         EXPECT_EQ(ReadIdListPaths(block), c.paths);
         GlobalFree(block);
     }
@@ -140,7 +133,7 @@ TEST(IdLists, AttributesOnlyForTheRightCount) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        HGLOBAL block = Block(c.bytes);
+        HGLOBAL block = GlobalCopy(c.bytes);
         EXPECT_EQ(ReadFileAttributes(block, c.items), c.attributes);
         GlobalFree(block);
     }

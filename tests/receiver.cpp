@@ -11,21 +11,9 @@
 #include <cstdint>
 #include <string>
 
-namespace {
+#include "read_file.h"
 
-std::string ReadList(const wchar_t* path, bool* ok) {
-    std::string data;
-    *ok = false;
-    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return data;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) data.append(buffer, got);
-    CloseHandle(h);
-    *ok = true;
-    return data;
-}
+namespace {
 
 void Put(std::string& out, const void* p, size_t n) { out.append(static_cast<const char*>(p), n); }
 
@@ -38,7 +26,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     bool listOk = false;
     std::string list;
-    if (argv && argc > 2) list = ReadList(argv[2], &listOk);
+    if (argv && argc > 2) listOk = ReadWholeFile(argv[2], &list);
 
     std::string record;
     const uint32_t n = static_cast<uint32_t>(wcslen(commandLine));

@@ -161,16 +161,12 @@ STDMETHODIMP_(ULONG) TestDataObject::Release() {
     return refs;
 }
 
-namespace {
-
 HGLOBAL GlobalCopy(const std::vector<BYTE>& bytes) {
-    HGLOBAL h = GlobalAlloc(GHND, bytes.size());
-    std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
+    HGLOBAL h = GlobalAlloc(GHND, bytes.empty() ? 1 : bytes.size());  // a block of 0 bytes cannot be locked
+    if (!bytes.empty()) std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
     GlobalUnlock(h);
     return h;
 }
-
-}  // namespace
 
 STDMETHODIMP TestDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
     if (!(format->tymed & TYMED_HGLOBAL)) return DV_E_TYMED;

@@ -71,6 +71,8 @@ std::vector<BYTE> AnsiList(const std::vector<std::string>& paths);
 
 // A DROPFILES block in global memory (list bytes after the header).
 HGLOBAL MakeDropBlock(const std::vector<BYTE>& listBytes, bool wide);
+// A movable block holding these bytes (one zero byte when there are none).
+HGLOBAL GlobalCopy(const std::vector<BYTE>& bytes);
 
 // Files and folders for a test, removed again when it ends.
 class Scratch {

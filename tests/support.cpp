@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "read_file.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -76,13 +78,7 @@ ProcessResult RunProcess(const std::wstring& commandLine) {
 
 std::string ReadBytes(const std::wstring& path) {
     std::string data;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return data;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) data.append(buffer, got);
-    CloseHandle(h);
+    ReadWholeFile(path, &data);
     return data;
 }
 

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "read_file.h"
+
 namespace {
 
 std::string Utf8(const std::wstring& text) {
@@ -30,24 +32,10 @@ std::string Utf8(const std::wstring& text) {
     return bytes;
 }
 
-bool ReadBytes(const std::wstring& path, std::string* data, DWORD* error) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return false;
-    }
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) data->append(buffer, got);
-    CloseHandle(file);
-    return true;
-}
-
 std::wstring DescribeListFile(const std::wstring& path) {
     std::string bytes;
     DWORD error = 0;
-    if (!ReadBytes(path, &bytes, &error)) return L"list file: " + path + L" cannot be read, error " + std::to_wstring(error) + L"\n";
+    if (!ReadWholeFile(path, &bytes, &error)) return L"list file: " + path + L" cannot be read, error " + std::to_wstring(error) + L"\n";
     std::vector<std::wstring> entries;
     std::wstring current;
     for (unsigned char byte : bytes) {
