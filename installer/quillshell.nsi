@@ -310,6 +310,38 @@ FunctionEnd
 !insertmacro DefineRemoveMovedFiles ""
 !insertmacro DefineRemoveMovedFiles "un."
 
+; Our files in $INSTDIR, and the folder once they are gone: now, or at the
+; next restart for what a process still holds.
+!macro DefineRemoveInstalledFiles prefix
+Function ${prefix}RemoveInstalledFiles
+  ; The folder cannot go while it is the current directory.
+  SetOutPath "$TEMP"
+  !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell.dll"
+  !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell64reg.exe"
+  !insertmacro DeleteNowOrAtRestart "$INSTDIR\uninstall.exe"
+  Call ${prefix}RemoveMovedFiles
+  ${If} ${FileExists} "$INSTDIR\quillshell.dll*"
+  ${OrIf} ${FileExists} "$INSTDIR\quillshell64reg.exe*"
+  ${OrIf} ${FileExists} "$INSTDIR\uninstall.exe*"
+    RMDir /REBOOTOK "$INSTDIR"
+    Return
+  ${EndIf}
+  ; A process that has just ended may hold the folder a moment longer.
+  StrCpy $1 0
+  ${Do}
+    RMDir "$INSTDIR"
+    ${IfNot} ${FileExists} "$INSTDIR\*.*"
+    ${OrIf} $1 >= 20
+      ${Break}
+    ${EndIf}
+    Sleep 100
+    IntOp $1 $1 + 1
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro DefineRemoveInstalledFiles ""
+!insertmacro DefineRemoveInstalledFiles "un."
+
 ; Puts one file back as it was before this run. In: the name, its bit in
 ; $Swapped, the variable that holds where the earlier file was moved aside.
 !macro RestoreFile name bit moved
@@ -520,14 +552,7 @@ Section "Install"
     DetailPrint "removing the earlier installation in $Was6"
     Push $INSTDIR
     StrCpy $INSTDIR $Was6
-    !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell.dll"
-    !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell64reg.exe"
-    !insertmacro DeleteNowOrAtRestart "$INSTDIR\uninstall.exe"
-    Call RemoveMovedFiles
-    RMDir "$INSTDIR"
-    ${If} ${FileExists} "$INSTDIR\quillshell.dll*"
-      RMDir /REBOOTOK "$INSTDIR"
-    ${EndIf}
+    Call RemoveInstalledFiles
     Pop $INSTDIR
   ${EndIf}
   !insertmacro NotifyShell
@@ -573,27 +598,7 @@ Function un.RemoveKeysAndFiles
     StrCpy $Failed 1
   ${EndIf}
 
-  ; The folder cannot go while it is the current directory.
-  SetOutPath "$TEMP"
-  !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell.dll"
-  !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell64reg.exe"
-  !insertmacro DeleteNowOrAtRestart "$INSTDIR\uninstall.exe"
-  Call un.RemoveMovedFiles
-  ${If} ${RebootFlag}
-    RMDir /REBOOTOK "$INSTDIR"
-    Return
-  ${EndIf}
-  ; A process that has just ended may hold the folder a moment longer.
-  StrCpy $1 0
-  ${Do}
-    RMDir "$INSTDIR"
-    ${IfNot} ${FileExists} "$INSTDIR\*.*"
-    ${OrIf} $1 >= 20
-      ${Break}
-    ${EndIf}
-    Sleep 100
-    IntOp $1 $1 + 1
-  ${Loop}
+  Call un.RemoveInstalledFiles
 FunctionEnd
 
 Section "Uninstall"
