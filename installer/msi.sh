@@ -35,6 +35,17 @@ when=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
 # finds it); wixl makes launch conditions of MajorUpgrade only.
 msibuild "$work/package.msi" -q "INSERT INTO \`LaunchCondition\` (\`Condition\`, \`Description\`) VALUES \
   ('Installed OR NOT NSIS_INSTALLATION', 'Quillshell is installed with quillshell-setup.exe: remove it first to install this package.')"
+msibuild "$work/package.msi" -q "INSERT INTO \`LaunchCondition\` (\`Condition\`, \`Description\`) VALUES \
+  ('Installed OR NATIVE_ARCHITECTURE <> \"ARM64\"', 'The Quillshell menu is made for x64 Windows. On ARM64 Windows, Explorer cannot load it, so nothing was installed.')"
+# Both binaries' fixed version is x.y.z.0 (version.h). Windows Installer
+# replaces a versioned file on disk only by a higher version, and never by an
+# unversioned one: without a Version here a major upgrade would install no
+# new file and then remove the old product's. A file hash is for unversioned
+# files only.
+for f in quillshell.dll quillshell64reg.exe; do
+  msibuild "$work/package.msi" -q "UPDATE \`File\` SET \`Version\` = '$version.0', \`Language\` = '1033' WHERE \`File\` = '$f'"
+  msibuild "$work/package.msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$f'"
+done
 msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "x64;1033" "$package"
 [ -z "$sign" ] || "$sign" "$work/package.msi"
 mv "$work/package.msi" "$out"

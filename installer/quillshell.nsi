@@ -22,9 +22,12 @@
 ; A failed installation puts back what was there before it ends.
 ;
 ; Built by CMake: makensis -DBINDIR=<binaries> -DVERSION=<x.y.z> [-DOUTFILE=<exe>]
+;   -DPLUGINS=<folder of the amd64-unicode plugins to pack>
 ;   [-DSIGN=<command that signs the file it is given, in place>]
 ; With SIGN, the uninstaller and the installer are signed as makensis writes
-; them. No file times are stored: the same input gives the same bytes.
+; them, and PLUGINS holds signed copies of NSIS's plugins: both unpack them
+; into the temporary folder and load them. No file times are stored: the
+; same input gives the same bytes.
 
 Unicode true
 Target amd64-unicode
@@ -42,6 +45,10 @@ RequestExecutionLevel admin
 !ifndef MSI_UPGRADE_CODE
   !error "define MSI_UPGRADE_CODE: the UpgradeCode of installer/quillshell.wxs"
 !endif
+!ifndef PLUGINS
+  !error "define PLUGINS: the folder of the (signed) amd64-unicode plugins"
+!endif
+!addplugindir /amd64-unicode "${PLUGINS}"
 !ifndef OUTFILE
   !define OUTFILE "quillshell-setup.exe"
 !endif
@@ -259,11 +266,11 @@ Function ${prefix}MoveAside
 FunctionEnd
 !macroend
 !insertmacro DefineMoveAside ""
+!insertmacro DefineMoveAside "un."
 
-; Deletes a file now or, while a process has it loaded, at the next restart
-; (which sets the reboot flag). A program that has just ended may hold its
-; file a moment longer.
-!macro DeleteNowOrAtRestart path
+; Tries to delete a file for a moment: a program that has just ended may
+; hold its file a little longer. The file may still be there afterwards.
+!macro DeleteWithRetries path
   StrCpy $5 0
   ${Do}
     Delete "${path}"
@@ -274,8 +281,34 @@ FunctionEnd
     Sleep 100
     IntOp $5 $5 + 1
   ${Loop}
+!macroend
+
+; Deletes a file (one already moved aside) now or, while a process has it
+; loaded, at the next restart (which sets the reboot flag).
+!macro DeleteNowOrAtRestart path
+  !insertmacro DeleteWithRetries "${path}"
   ${If} ${FileExists} "${path}"
     Delete /REBOOTOK "${path}"
+    DetailPrint "${path} is in use; it will be deleted when Windows restarts"
+  ${EndIf}
+!macroend
+
+; Deletes an installed file now; one that a process holds is moved aside
+; within its folder first and deleted under that name at the next restart.
+; A deletion at restart acts on the path, whatever file stands there then:
+; scheduling the installed name would delete the file of an installation
+; made before the restart.
+!macro RemoveOrMoveAside prefix path
+  !insertmacro DeleteWithRetries "${path}"
+  ${If} ${FileExists} "${path}"
+    Push "${path}"
+    Call ${prefix}MoveAside
+    Pop $R0
+    ${If} $R0 == ""
+      DetailPrint "cannot move ${path} aside"
+      StrCpy $R0 "${path}"
+    ${EndIf}
+    Delete /REBOOTOK "$R0"
     DetailPrint "${path} is in use; it will be deleted when Windows restarts"
   ${EndIf}
 !macroend
@@ -311,15 +344,20 @@ FunctionEnd
 !insertmacro DefineRemoveMovedFiles "un."
 
 ; Our files in $INSTDIR, and the folder once they are gone: now, or at the
-; next restart for what a process still holds.
+; next restart for what a process still holds. The folder's removal at the
+; restart comes after its files' and, like any removal of a folder, does
+; nothing to a folder that is not empty by then (an installation made before
+; the restart keeps it).
 !macro DefineRemoveInstalledFiles prefix
 Function ${prefix}RemoveInstalledFiles
+  Push $R0
   ; The folder cannot go while it is the current directory.
   SetOutPath "$TEMP"
-  !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell.dll"
-  !insertmacro DeleteNowOrAtRestart "$INSTDIR\quillshell64reg.exe"
-  !insertmacro DeleteNowOrAtRestart "$INSTDIR\uninstall.exe"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\quillshell.dll"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\quillshell64reg.exe"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\uninstall.exe"
   Call ${prefix}RemoveMovedFiles
+  Pop $R0
   ${If} ${FileExists} "$INSTDIR\quillshell.dll*"
   ${OrIf} ${FileExists} "$INSTDIR\quillshell64reg.exe*"
   ${OrIf} ${FileExists} "$INSTDIR\uninstall.exe*"
@@ -424,6 +462,54 @@ FunctionEnd
 
 !include x64.nsh
 
+; A folder's full, long form, so that two names of one folder compare equal:
+; 8.3 names, doubled, trailing or "." parts all name the same folder as its
+; long path. GetLongPathNameW needs the folder to exist; of one that does not
+; the full path is taken. In: $R0; out: $R0.
+Function CanonicalFolder
+  Push $R1
+  Push $R2
+  System::Call 'kernel32::GetFullPathNameW(w R0, i ${NSIS_MAX_STRLEN}, w .R1, p 0) i .R2'
+  ${If} $R2 > 0
+  ${AndIf} $R2 < ${NSIS_MAX_STRLEN}
+    StrCpy $R0 $R1
+  ${EndIf}
+  System::Call 'kernel32::GetLongPathNameW(w R0, w .R1, i ${NSIS_MAX_STRLEN}) i .R2'
+  ${If} $R2 > 0
+  ${AndIf} $R2 < ${NSIS_MAX_STRLEN}
+    StrCpy $R0 $R1
+  ${EndIf}
+  ; No trailing backslash but a drive's own ("C:\").
+  ${Do}
+    StrLen $R2 $R0
+    StrCpy $R1 $R0 1 -1
+    ${If} $R1 != "\"
+    ${OrIf} $R2 <= 3
+      ${Break}
+    ${EndIf}
+    StrCpy $R0 $R0 -1
+  ${Loop}
+  Pop $R2
+  Pop $R1
+FunctionEnd
+
+; Whether two folders are one: out $R0, 1 or 0.
+!macro SameFolder a b
+  Push $R3
+  StrCpy $R0 "${a}"
+  Call CanonicalFolder
+  StrCpy $R3 $R0
+  StrCpy $R0 "${b}"
+  Call CanonicalFolder
+  ; (NSIS compares strings without regard to case, as Windows names files.)
+  ${If} $R0 == $R3
+    StrCpy $R0 1
+  ${Else}
+    StrCpy $R0 0
+  ${EndIf}
+  Pop $R3
+!macroend
+
 ; An x64 Explorer extension cannot be loaded by the ARM64 Explorer of ARM64
 ; Windows, which runs this installer under emulation: a menu that could never
 ; appear is not installed. Windows before 10 has no ARM64 edition.
@@ -458,9 +544,11 @@ Function .onInit
     ${EndIf}
   ${Next}
   ${If} $Requested != ""
-  ${AndIf} $Requested != $INSTDIR
-    SetErrorLevel 3
-    Abort
+    !insertmacro SameFolder $Requested $INSTDIR
+    ${If} $R0 != 1
+      SetErrorLevel 3
+      Abort
+    ${EndIf}
   ${EndIf}
 FunctionEnd
 
@@ -490,6 +578,10 @@ Section "Install"
     StrCpy $FolderMade 1
   ${EndIf}
   SetOutPath "$INSTDIR"
+  ; The folder as Windows names it, however /D= spelt it: the keys name it so.
+  StrCpy $R0 $INSTDIR
+  Call CanonicalFolder
+  StrCpy $INSTDIR $R0
   ; "try": a file that cannot be written fails the installation without asking.
   SetOverwrite try
   ClearErrors
@@ -546,14 +638,17 @@ Section "Install"
   Call RemoveMovedFiles
   ; Installed into another folder than before: the earlier folder's files go,
   ; or its uninstaller would later remove the keys this installation shares.
+  ; The earlier folder may be this one by another name (C:\PROGRA~1\...).
   ${If} $Was6 != "${ABSENT}"
-  ${AndIf} $Was6 != $INSTDIR
   ${AndIf} ${FileExists} "$Was6\uninstall.exe"
-    DetailPrint "removing the earlier installation in $Was6"
-    Push $INSTDIR
-    StrCpy $INSTDIR $Was6
-    Call RemoveInstalledFiles
-    Pop $INSTDIR
+    !insertmacro SameFolder $Was6 $INSTDIR
+    ${If} $R0 != 1
+      DetailPrint "removing the earlier installation in $Was6"
+      Push $INSTDIR
+      StrCpy $INSTDIR $Was6
+      Call RemoveInstalledFiles
+      Pop $INSTDIR
+    ${EndIf}
   ${EndIf}
   !insertmacro NotifyShell
   ; Never restarts Windows or ends Explorer itself: says so, and exits 3010.

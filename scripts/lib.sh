@@ -8,6 +8,8 @@ WINE=/usr/lib/wine/wine64
 PACKAGES="g++-mingw-w64-x86-64 wine wine64 xvfb xauth cmake googletest clang lld nsis"
 # The MSI, reproducible package times, Authenticode signing.
 PACKAGES="$PACKAGES wixl msitools faketime osslsigncode openssl"
+# 7-Zip unpacks the signed installers to check what they carry.
+PACKAGES="$PACKAGES p7zip-full"
 # libFuzzer and the sanitizers' runtimes: only recommended by clang, so not installed with it.
 PACKAGES="$PACKAGES libclang-rt-14-dev"
 

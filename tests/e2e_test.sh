@@ -133,13 +133,32 @@ ROWS
   install /D=C:\\Program Files\\Quill_Shell Test
   expect_rc 0 $? "install again over the first installation"
   local folder="$drive/Program Files/Quill_Shell Test" f
-  [ -z "$(ls "$folder" | grep -v '^quillshell.dll$\|^quillshell64reg.exe$\|^uninstall.exe$')" ] ||
-    { fail "files beside the three after an upgrade"; ls "$folder"; }
-  for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
-    [ -f "$folder/$f" ] || fail "installed folder lacks $f"
-  done
-  win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
-  expect_text "$work/out" 'C:\Program Files\Quill_Shell Test\quillshell.dll' "registered server path"
+  expect_whole_installation() { # what
+    [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell64reg.exe uninstall.exe " ] ||
+      { fail "$1: not just the three files"; ls "$folder"; }
+    win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
+    expect_text "$work/out" 'C:\Program Files\Quill_Shell Test\quillshell.dll' "$1: registered server path"
+    win reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell' /v InstallLocation
+    expect_text "$work/out" 'C:\Program Files\Quill_Shell Test' "$1: install location"
+  }
+  expect_whole_installation "install again"
+
+  step "the same folder by other names: an installation over it keeps it whole"
+  local short make dest
+  win cmd /c 'for %I in ("C:\Program Files\Quill_Shell Test") do @echo %~sI'
+  short=$(tr -d '\r\n' <"$work/out")
+  echo "the folder's short name: $short"
+  while IFS='|' read -r what make dest; do
+    eval "$make"
+    install ${dest//@short@/$short}  # unquoted: the folder words stay apart
+    expect_rc 0 $? "$what"
+    expect_whole_installation "$what"
+  done <<'ROWS'
+its 8.3 name|:|/D=@short@
+a doubled backslash|:|/D=C:\Program Files\\Quill_Shell Test
+a trailing backslash|:|/D=C:\Program Files\Quill_Shell Test\
+an earlier installation recorded by its 8.3 name|win reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell' /v InstallLocation /d "$short" /f|/D=C:\Program Files\Quill_Shell Test
+ROWS
 
   step "the host finds the handler for a file and shows the archive group"
   host list 'C:\Work\Photos.zip'
@@ -284,7 +303,7 @@ upgrade_held() { # n: the DLL is expected to move aside as quillshell.dll.<n>.ol
 }
 
 in_use() {
-  local dir='C:\Program Files\Quillshell' folder="$drive/Program Files/Quillshell"
+  local dir='C:\Program Files\Quillshell' folder="$drive/Program Files/Quillshell" rc
   local class="SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32"
   local approved='SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
   local uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell'
@@ -341,15 +360,37 @@ ROWS
   expect_rc $((3010 % 256)) $? "uninstall while held (3010 modulo 256)"
   host list 'C:\Work\Photos.zip'
   expect_text "$work/out" 'no context-menu handler found' "after removal"
-  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell.dll.1.old " ] ||
+  # The held DLL moved aside, so that what the restart deletes is that file
+  # and not whatever stands at the installed name by then.
+  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll.1.old quillshell.dll.2.old " ] ||
     { fail "removal while held: left in the folder"; ls "$folder"; }
   pending
-  expect_text "$work/pending" "$dir\\quillshell.dll\\0" "removal: the DLL at restart"
+  expect_no_text "$work/pending" "$dir\\quillshell.dll\\0" "removal: the installed name scheduled"
+  expect_text "$work/pending" "$dir\\quillshell.dll.2.old\\0" "removal: the moved DLL at restart"
   [ "$(grep -o 'quillshell.dll.1.old' "$work/pending" | wc -l)" = 1 ] || fail "removal: a file scheduled twice"
   expect_text "$work/pending" "$dir\\\\0" "removal: the folder at restart"
   still_held "removal"
 
-  step "after a restart nothing is left"
+  step "installed again before the restart (as deployment tools do): the restart keeps the new installation"
+  mkdir -p "$stand"
+  cp "$bin/standin.exe" "$stand/TarnwickUnzip.exe"
+  win reg add 'HKCU\Software\Osmund\Brellow' /v Directory /t REG_SZ /d 'C:\Tarnwick Tools' /f
+  install
+  rc=$?
+  [ "$rc" = 0 ] || [ "$rc" = $((3010 % 256)) ] || fail "install after a removal while held: exit code $rc"
+  snapshot reinstalled
+  restart
+  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell64reg.exe uninstall.exe " ] ||
+    { fail "reinstalled, then restarted: not the three files"; ls "$folder"; }
+  snapshot now
+  diff "$work/reinstalled.reg" "$work/now.reg" >"$work/diff" || { fail "the restart changed keys"; show "$work/diff"; }
+  expect_handler_works "reinstalled, then restarted"
+
+  step "removed again, and restarted: nothing is left"
+  rm -rf "$stand"
+  win reg delete 'HKCU\Software\Osmund' /f
+  uninstall "$dir" "$folder"
+  expect_rc 0 $? "uninstall"
   restart
   [ ! -e "$folder" ] || { fail "the folder survived the restart"; ls "$folder"; }
   expect_snapshot before "removal and restart"
@@ -428,6 +469,13 @@ msi() {
   sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" \
     "$up_version" "$up" 1767225600 || { fail "cannot build the MSI of $up_version"; return; }
 
+  step "the package names both files' version, as Windows Installer compares them with the files on disk"
+  msiinfo export "$this" File | tr -d '\r' >"$work/file-table"
+  for f in quillshell.dll quillshell64reg.exe; do
+    grep -qE "^$f	[^	]*	[^	]*$f	[0-9]+	$version\.0	" "$work/file-table" ||
+      { fail "MSI: the File table gives $f no version $version.0"; show "$work/file-table"; }
+  done
+
   fresh_prefix
   make_samples
   mkdir -p "$stand"
@@ -442,6 +490,14 @@ msi() {
   done
   win reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
   snapshot before
+
+  step "on ARM64 Windows (as its registry says) the package refuses (1603, here 67) and writes nothing"
+  local environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+  win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f
+  msiexec /i "$(winpath "$this")" /qn
+  expect_rc 67 $? "msiexec /i on ARM64"
+  win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d AMD64 /f
+  expect_ours_as_before "refused on ARM64"
 
   step "msiexec /i installs $version silently into the default folder; a click works"
   msiexec /i "$(winpath "$this")" /qn
@@ -525,13 +581,19 @@ msi() {
   [ "$rc" = 0 ] || [ "$rc" = 194 ] || fail "removal while in use: exit code $rc"
   host list 'C:\Work\Photos.zip'
   expect_no_text "$work/out" 'handler Quillshell' "file after msiexec /x"
+  # Windows Installer moves a file in use aside (into Config.Msi) and
+  # deletes that at the restart, so an installation made before the restart
+  # keeps its own; Wine 8's msiexec ends with 0 and leaves the file in place.
+  step "installed again before the restart: the restart keeps the new installation"
+  msiexec /i "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  rc=$?
+  echo "msiexec /i after a removal while in use: exit code $rc"
+  [ "$rc" = 0 ] || [ "$rc" = 194 ] || fail "install after a removal while in use: exit code $rc"
   restart
-  # Windows Installer schedules a file in use for deletion at the restart and
-  # says so with 3010; Wine 8's msiexec ends with 0 and leaves it for good.
-  if [ "$rc" = 0 ] && [ -f "$folder/quillshell.dll" ]; then
-    echo "Wine's msiexec left the DLL that was in use: removed by hand"
-    rm -r "$folder"
-  fi
+  cmp -s "$work/up/quillshell.dll" "$folder/quillshell.dll" || fail "installed again, then restarted: not the DLL of $up_version"
+  expect_handler_works "installed again, then restarted"
+  msiexec /x "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  expect_rc 0 $? "msiexec /x"
   expect_ours_as_before "msiexec /x after the upgrade"
 }
 

@@ -2,15 +2,17 @@
 # Releases: two release builds of this source from two folders give the same
 # bytes, unsigned and signed (a throwaway CA, made here, and a fixed signing
 # time); osslsigncode verifies every signed file, and every PE file that the
-# signed NSIS installer and MSI put on disk under Wine, and rejects a flipped
-# byte; the README names this version's MSI.
+# signed NSIS installer and MSI put on disk under Wine, and every PE file that
+# the installer and uninstaller carry (their plugins), and rejects a flipped
+# byte; a signed release without a timestamp is refused unless asked for;
+# the README names this version's MSI.
 #
 # usage: release_test.sh <source folder> <work folder> <build's bin folder>
 set -uo pipefail
 src=$(cd "$1" && pwd)
 work=$2
 bin=$3
-for tool in makensis wixl msibuild faketime osslsigncode openssl; do
+for tool in makensis wixl msibuild faketime osslsigncode openssl 7z; do
   command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 77; }
 done
 rm -rf "$work"
@@ -22,7 +24,7 @@ step() { echo "== $*"; }
 # The same commit time for both copies, which have no history of their own.
 SOURCE_DATE_EPOCH=$(git -C "$src" log -1 --format=%ct 2>/dev/null || echo 1767225600)
 export SOURCE_DATE_EPOCH
-unset QUILLSHELL_SIGN_CERT QUILLSHELL_SIGN_KEY QUILLSHELL_SIGN_TIMESTAMP_URL
+unset QUILLSHELL_SIGN_CERT QUILLSHELL_SIGN_KEY QUILLSHELL_SIGN_TIMESTAMP_URL QUILLSHELL_SIGN_NO_TIMESTAMP
 
 step "a throwaway CA and a code-signing certificate it issued"
 ca=$work/ca
@@ -69,18 +71,25 @@ same "$a" "$b" "unsigned"
 version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$work/a/build/CMakeCache.txt")
 grep -qF "quillshell-$version-x64.msi" "$src/README.md" || fail "README.md does not name quillshell-$version-x64.msi"
 
-step "two signed releases from the same folders (signing time fixed)"
+step "a signed release without a timestamp server is refused unless asked for"
 export QUILLSHELL_SIGN_CERT=$ca/sign.crt QUILLSHELL_SIGN_KEY=$ca/sign.key
+RELEASE_BUILD="$work/a/build" DIST="$work/a/untimed" RELEASE_KEEP_BUILD=1 \
+  "$work/a/src/scripts/release" >"$work/untimed.log" 2>&1 && fail "a signed release without a timestamp succeeded"
+grep -q 'QUILLSHELL_SIGN_NO_TIMESTAMP' "$work/untimed.log" || { fail "the refusal does not say how to go on"; sed 's/^/    | /' "$work/untimed.log"; }
+[ ! -e "$work/a/untimed" ] || fail "a refused release left $(ls "$work/a/untimed")"
+
+step "two signed releases from the same folders (no timestamp, signing time fixed)"
+export QUILLSHELL_SIGN_NO_TIMESTAMP=1
 release "$work/a/src" "$a-signed" 1
 release "$work/second copy/b/src" "$b-signed" 1
-grep -q "signed with $ca/sign.crt" "$a-signed.log" || fail "a signed release does not say so"
+grep -q "signed with $ca/sign.crt.*NOT TIMESTAMPED" "$a-signed.log" || fail "a signed release does not say it is signed and not timestamped"
 same "$a-signed" "$b-signed" "signed"
 
 step "a signing failure fails the release and leaves no release"
 QUILLSHELL_SIGN_KEY=$ca/ext RELEASE_BUILD="$work/a/build" DIST="$work/a/bad" RELEASE_KEEP_BUILD=1 \
   "$work/a/src/scripts/release" >"$work/bad.log" 2>&1 && fail "a release signed with the wrong key succeeded"
 [ ! -e "$work/a/bad" ] || [ -z "$(ls "$work/a/bad")" ] || fail "a failed release left $(ls "$work/a/bad")"
-unset QUILLSHELL_SIGN_CERT QUILLSHELL_SIGN_KEY
+unset QUILLSHELL_SIGN_CERT QUILLSHELL_SIGN_KEY QUILLSHELL_SIGN_NO_TIMESTAMP
 
 verify() { # file, what
   osslsigncode verify -CAfile "$ca/ca.crt" -in "$1" >"$work/verify" 2>&1 ||
@@ -91,6 +100,20 @@ step "osslsigncode verifies every signed file"
 for f in "$a-signed"/*; do
   [ "${f##*/}" = SHA256SUMS ] || verify "$f" "${f##*/}"
 done
+# Every PE file an installer carries, its plugins among them, which it unpacks
+# into the temporary folder and loads (7-Zip reads NSIS installers).
+verify_carried() { # installer, what
+  local dir=$work/carried/${1##*/} f n=0
+  rm -rf "$dir"
+  7z x -y -o"$dir" "$1" >"$work/7z.log" 2>&1 || { fail "$2: 7z cannot unpack it"; sed 's/^/    | /' "$work/7z.log"; return; }
+  while IFS= read -r f; do
+    n=$((n + 1))
+    verify "$f" "$2 carries ${f#"$dir"/}"
+  done < <(find "$dir" -type f -exec sh -c 'head -c2 "$1" | grep -q MZ' _ {} \; -print | sort)
+  [ "$n" -gt 0 ] && find "$dir" -name System.dll | grep -q . || fail "$2: no plugin DLLs found in it"
+}
+verify_carried "$a-signed/quillshell-$version-setup.exe" "the installer"
+
 step "a flipped byte is rejected"
 for f in quillshell.dll "quillshell-$version-x64.msi"; do
   cp "$a-signed/$f" "$work/flipped"
@@ -128,6 +151,7 @@ rc=$?; [ "$rc" = 0 ] || fail "signed NSIS installer: exit code $rc"
 for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
   verify "$WINEPREFIX/drive_c/Program Files/Quillshell/$f" "NSIS installed $f"
 done
+verify_carried "$WINEPREFIX/drive_c/Program Files/Quillshell/uninstall.exe" "the uninstaller"
 /usr/lib/wine/wineserver -k 2>/dev/null
 
 echo "release: $failures failure(s)"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support.h"
+#include "version.h"
 
 namespace {
 
@@ -115,46 +116,61 @@ TEST(Resources, HelpTextsAndTheErrorFormat) {
     EXPECT_EQ(std::count(format.begin(), format.end(), L'%'), 2);
 }
 
-TEST(Resources, VersionBlock) {
-    const std::wstring path = DllPath();
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
-    ASSERT_GT(size, 0u);
-    std::string block(size, '\0');
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT len = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-    EXPECT_EQ(fixed->dwFileFlags, 0u);
-    EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
-
-    struct Translation {
-        WORD language, codePage;
-    }* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &len));
-    ASSERT_EQ(len, sizeof(Translation));
-    EXPECT_EQ(translation->language, 0x0409);
-    EXPECT_EQ(translation->codePage, 1252);
-
-    const std::pair<const wchar_t*, const wchar_t*> strings[] = {
-        {L"FileDescription", L"CMD Context Menu Extension"},
-        {L"FileVersion", L"1.0"},
-        {L"InternalName", L"quillshell.dll"},
-        {L"OriginalFilename", L"quillshell.dll"},
-        {L"ProductName", L"QUILLSHELL"},
-        {L"ProductVersion", L"1.0"},
+// The fixed version is the product's x.y.z.0 in both binaries, so that each
+// release's files are versioned higher than the last; the DLL's strings say 1.0.
+TEST(Resources, VersionBlocks) {
+    struct Case {
+        std::wstring path;
+        DWORD type;
+        std::vector<std::pair<const wchar_t*, const wchar_t*>> strings;
+    } cases[] = {
+        {DllPath(), VFT_DLL,
+         {{L"FileDescription", L"CMD Context Menu Extension"},
+          {L"FileVersion", L"1.0"},
+          {L"InternalName", L"quillshell.dll"},
+          {L"OriginalFilename", L"quillshell.dll"},
+          {L"ProductName", L"QUILLSHELL"},
+          {L"ProductVersion", L"1.0"}}},
+        {RegToolPath(), VFT_APP,
+         {{L"FileDescription", L"Quillshell registration tool"},
+          {L"FileVersion", L"" QUILLSHELL_VERSION_TEXT},
+          {L"OriginalFilename", L"quillshell64reg.exe"},
+          {L"ProductName", L"Quillshell"},
+          {L"ProductVersion", L"" QUILLSHELL_VERSION_TEXT}}},
     };
-    for (auto [name, expected] : strings) {
-        wchar_t* value = nullptr;
-        std::wstring query = std::wstring(L"\\StringFileInfo\\040904e4\\") + name;
-        ASSERT_TRUE(VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &len)) << name;
-        EXPECT_STREQ(value, expected);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.path);
+        DWORD handle = 0;
+        DWORD size = GetFileVersionInfoSizeW(c.path.c_str(), &handle);
+        ASSERT_GT(size, 0u);
+        std::string block(size, '\0');
+        ASSERT_TRUE(GetFileVersionInfoW(c.path.c_str(), 0, size, block.data()));
+
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT len = 0;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
+        EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(QUILLSHELL_VERSION_MS));
+        EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(QUILLSHELL_VERSION_LS));
+        EXPECT_EQ(fixed->dwProductVersionMS, static_cast<DWORD>(QUILLSHELL_VERSION_MS));
+        EXPECT_EQ(fixed->dwProductVersionLS, static_cast<DWORD>(QUILLSHELL_VERSION_LS));
+        EXPECT_EQ(fixed->dwFileFlags, 0u);
+        EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
+        EXPECT_EQ(fixed->dwFileType, c.type);
+
+        struct Translation {
+            WORD language, codePage;
+        }* translation = nullptr;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &len));
+        ASSERT_EQ(len, sizeof(Translation));
+        EXPECT_EQ(translation->language, 0x0409);
+        EXPECT_EQ(translation->codePage, 1252);
+
+        for (auto [name, expected] : c.strings) {
+            wchar_t* value = nullptr;
+            std::wstring query = std::wstring(L"\\StringFileInfo\\040904e4\\") + name;
+            ASSERT_TRUE(VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &len)) << name;
+            EXPECT_STREQ(value, expected);
+        }
     }
 }
 
