@@ -2,7 +2,8 @@
 # Builds quillshell-<version>-x64.msi with wixl, byte for byte the same from
 # the same input:
 #   msi.sh WXS BINDIR VERSION OUT EPOCH [SIGN]
-# BINDIR holds quillshell.dll and quillshell64reg.exe; EPOCH (Unix seconds)
+# BINDIR holds quillshell.dll, quillshell64reg.exe, quillshell-modern.dll and
+# quillshell-modern.msix; EPOCH (Unix seconds)
 # stands in for every time the package records; SIGN, if given, is a command
 # that signs the file it is given in place.
 # wixl takes its sources relative to the .wxs and records the files' times
@@ -26,7 +27,7 @@ package=$(guid "quillshell package $version")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$wxs" "$work/quillshell.wxs"
-cp "$bindir/quillshell.dll" "$bindir/quillshell64reg.exe" "$work/"
+cp "$bindir/quillshell.dll" "$bindir/quillshell64reg.exe" "$bindir/quillshell-modern.dll" "$bindir/quillshell-modern.msix" "$work/"
 touch -d "@$epoch" "$work"/*
 when=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
 (cd "$work" && TZ=UTC faketime -f "$when" wixl -a x64 -D "Version=$version" -D "ProductCode=$product" \
@@ -42,10 +43,18 @@ msibuild "$work/package.msi" -q "INSERT INTO \`LaunchCondition\` (\`Condition\`,
 # unversioned one: without a Version here a major upgrade would install no
 # new file and then remove the old product's. A file hash is for unversioned
 # files only.
-for f in quillshell.dll quillshell64reg.exe; do
+for f in quillshell.dll quillshell64reg.exe quillshell_modern.dll; do
   msibuild "$work/package.msi" -q "UPDATE \`File\` SET \`Version\` = '$version.0', \`Language\` = '1033' WHERE \`File\` = '$f'"
   msibuild "$work/package.msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$f'"
 done
+# wixl 0.101 misplaces two things that quillshell.wxs asks for: with custom
+# actions scheduled it moves RemoveExistingProducts after InstallFinalize (a
+# major upgrade must remove the old product right after InstallValidate,
+# before anything of the new one is installed), and it writes
+# Execute="rollback" as an immediate action (50 + 64 ignore + 2048 no
+# impersonation): 3442 adds the rollback (256) and in-script (1024) bits.
+msibuild "$work/package.msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1401 WHERE \`Action\` = 'RemoveExistingProducts'"
+msibuild "$work/package.msi" -q "UPDATE \`CustomAction\` SET \`Type\` = 3442 WHERE \`Action\` = 'UnregisterPackageOnRollback'"
 msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "x64;1033" "$package"
 [ -z "$sign" ] || "$sign" "$work/package.msi"
 mv "$work/package.msi" "$out"

@@ -5,6 +5,9 @@
 ;
 ; What it writes (64-bit view; HKCR is HKLM\SOFTWARE\Classes):
 ;   <folder>\quillshell.dll, quillshell64reg.exe, uninstall.exe
+;   <folder>\Modern\quillshell-modern.dll, quillshell-modern.msix: the Windows 11
+;     menu's command and its package (identity only), which on Windows 11 is
+;     registered for all users with Modern\ as its external location
 ;   the class registration, through "quillshell64reg.exe <encoded dll path>"
 ;   HKCR\*\shellex\ContextMenuHandlers\Quillshell          (default) = {CLSID}
 ;   HKCR\Directory\shellex\ContextMenuHandlers\Quillshell  (default) = {CLSID}
@@ -19,6 +22,8 @@
 ;   5 the handler keys could not be written, 6 ARM64 Windows (nothing written),
 ;   7 the Windows Installer package of quillshell is installed (nothing written),
 ;   3010 done, but a file Explorer still holds goes only when Windows restarts.
+; The Windows 11 package's registration never fails the installation: the
+; classic menu is there without it; the log says what PowerShell answered.
 ; A failed installation puts back what was there before it ends.
 ;
 ; Built by CMake: makensis -DBINDIR=<binaries> -DVERSION=<x.y.z> [-DOUTFILE=<exe>]
@@ -91,10 +96,14 @@ Var Noted      ; those of them that this run made
 Var OldServer  ; the class's server before this run, "" if it had none
 Var FolderMade ; 1 when this run made $INSTDIR
 Var Step       ; how far this run got: 1 files swapped in, 2 class registered, 3 keys written
-Var Swapped    ; bits of the new files put in place: 1 the DLL, 2 the tool, 4 the uninstaller
+Var Swapped    ; bits of the new files put in place: 1 the DLL, 2 the tool, 4 the uninstaller,
+               ; 8 the Windows 11 menu's DLL, 16 its package
 Var MovedDll   ; where each earlier file was moved aside, "" if there was none
 Var MovedTool
 Var MovedUninst
+Var MovedModern
+Var MovedPackage
+Var ModernMade ; 1 when this run made $INSTDIR\Modern
 ; The values the installer writes, as they were before this run.
 Var Was0
 Var Was1
@@ -316,26 +325,33 @@ FunctionEnd
 ; The files that earlier upgrades moved aside: deleted now if nothing holds
 ; them any more, else left to the restart they were scheduled for when they
 ; were moved (scheduling them again would only repeat the entry).
-!macro DefineRemoveMovedFiles prefix
-Function ${prefix}RemoveMovedFiles
-  Push $R0
-  Push $R1
-  FindFirst $R0 $R1 "$INSTDIR\*.old"
+!macro RemoveMovedIn folder name1 name2 name3
+  FindFirst $R0 $R1 "${folder}\*.old"
   ${DoWhile} $R1 != ""
-    StrCpy $2 $R1 15
-    StrCpy $3 $R1 20
-    StrCpy $4 $R1 14
-    ${If} $2 == "quillshell.dll."
-    ${OrIf} $3 == "quillshell64reg.exe."
-    ${OrIf} $4 == "uninstall.exe."
-      Delete "$INSTDIR\$R1"
-      ${If} ${FileExists} "$INSTDIR\$R1"
+    StrLen $2 "${name1}."
+    StrCpy $2 $R1 $2
+    StrLen $3 "${name2}."
+    StrCpy $3 $R1 $3
+    StrLen $4 "${name3}."
+    StrCpy $4 $R1 $4
+    ${If} $2 == "${name1}."
+    ${OrIf} $3 == "${name2}."
+    ${OrIf} $4 == "${name3}."
+      Delete "${folder}\$R1"
+      ${If} ${FileExists} "${folder}\$R1"
         SetRebootFlag true
       ${EndIf}
     ${EndIf}
     FindNext $R0 $R1
   ${Loop}
   FindClose $R0
+!macroend
+!macro DefineRemoveMovedFiles prefix
+Function ${prefix}RemoveMovedFiles
+  Push $R0
+  Push $R1
+  !insertmacro RemoveMovedIn "$INSTDIR" "quillshell.dll" "quillshell64reg.exe" "uninstall.exe"
+  !insertmacro RemoveMovedIn "$INSTDIR\Modern" "quillshell-modern.dll" "quillshell-modern.msix" "quillshell-modern.msix"
   Pop $R1
   Pop $R0
 FunctionEnd
@@ -356,9 +372,17 @@ Function ${prefix}RemoveInstalledFiles
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\quillshell.dll"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\quillshell64reg.exe"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\uninstall.exe"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.dll"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.msix"
   Call ${prefix}RemoveMovedFiles
   Pop $R0
+  ${If} ${FileExists} "$INSTDIR\Modern\quillshell-modern.*"
+    RMDir /REBOOTOK "$INSTDIR\Modern"
+  ${Else}
+    RMDir "$INSTDIR\Modern"
+  ${EndIf}
   ${If} ${FileExists} "$INSTDIR\quillshell.dll*"
+  ${OrIf} ${FileExists} "$INSTDIR\Modern\*.*"
   ${OrIf} ${FileExists} "$INSTDIR\quillshell64reg.exe*"
   ${OrIf} ${FileExists} "$INSTDIR\uninstall.exe*"
     RMDir /REBOOTOK "$INSTDIR"
@@ -423,6 +447,12 @@ Function RollBack
   !insertmacro RestoreFile "quillshell.dll" 1 $MovedDll
   !insertmacro RestoreFile "quillshell64reg.exe" 2 $MovedTool
   !insertmacro RestoreFile "uninstall.exe" 4 $MovedUninst
+  !insertmacro RestoreFile "Modern\quillshell-modern.dll" 8 $MovedModern
+  !insertmacro RestoreFile "Modern\quillshell-modern.msix" 16 $MovedPackage
+  ${If} $ModernMade == 1
+    SetOutPath "$TEMP"
+    RMDir "$INSTDIR\Modern"
+  ${EndIf}
   ${If} $FolderMade == 1
     SetOutPath "$TEMP"
     RMDir "$INSTDIR"
@@ -454,6 +484,110 @@ FunctionEnd
     !insertmacro FailInstall 3 "cannot put the new $INSTDIR\${name} in place"
   ${EndIf}
   IntOp $Swapped $Swapped | ${bit}
+!macroend
+
+; The Windows 11 menu: Explorer builds its top-level menu only from verbs of
+; a package with identity. quillshell-modern.msix holds nothing but its
+; manifest; Modern\ is its external location, where the DLL it names lies.
+; PowerShell registers it for all users as Microsoft documents for a
+; per-machine installation: at once for the installing user, for everybody
+; else at their next sign-in. Windows 10 gets the classic menu only.
+!define PACKAGE_NAME "Quillshell.Modern"
+!define POWERSHELL "$SYSDIR\WindowsPowerShell\v1.0\powershell.exe"
+!define PS_FLAGS "-NoProfile -NonInteractive -ExecutionPolicy Bypass"
+
+; Whether this is Windows 11 (build 22000 or later). Out: $0, 1 or 0.
+!macro IsWindows11
+  ReadRegStr $0 HKLM "SOFTWARE\Microsoft\Windows NT\CurrentVersion" "CurrentBuildNumber"
+  IntOp $0 $0 + 0
+  ${If} $0 >= 22000
+    StrCpy $0 1
+  ${Else}
+    StrCpy $0 0
+  ${EndIf}
+!macroend
+
+; Runs one PowerShell command (its script in $R0) on Windows 11, its output
+; to the log; "what" names the step in the log. Never fails the caller.
+!macro DefineRunPackageScript prefix
+Function ${prefix}RunPackageScript
+  Exch $R1  ; what
+  Push $0
+  Push $1
+  !insertmacro IsWindows11
+  ${If} $0 != 1
+    Goto done
+  ${EndIf}
+  ${IfNot} ${FileExists} "${POWERSHELL}"
+    DetailPrint "Windows 11 menu: no PowerShell, so the package was not $R1 (the classic menu is there)"
+    Goto done
+  ${EndIf}
+  ; Never the installer's folder as the working folder: it must be removable.
+  Push $OUTDIR
+  SetOutPath "$TEMP"
+  nsExec::ExecToLog '"${POWERSHELL}" ${PS_FLAGS} -Command "$R0"'
+  Pop $1
+  Pop $0
+  SetOutPath $0
+  ${If} $1 == "0"
+    DetailPrint "Windows 11 menu: package $R1"
+  ${Else}
+    DetailPrint "Windows 11 menu: the package could not be $R1 (PowerShell: $1); the classic menu is there"
+  ${EndIf}
+done:
+  Pop $1
+  Pop $0
+  Pop $R1
+FunctionEnd
+!macroend
+!insertmacro DefineRunPackageScript ""
+!insertmacro DefineRunPackageScript "un."
+
+; A path for a PowerShell string in single quotes, where ' is written ''.
+; In: $R0; out: $R0.
+Function QuotePowerShell
+  Push $R1
+  Push $R2
+  Push $R3
+  StrCpy $R1 ""
+  StrCpy $R2 0
+  ${Do}
+    StrCpy $R3 $R0 1 $R2
+    ${If} $R3 == ""
+      ${Break}
+    ${ElseIf} $R3 == "'"
+      StrCpy $R3 "''"
+    ${EndIf}
+    StrCpy $R1 "$R1$R3"
+    IntOp $R2 $R2 + 1
+  ${Loop}
+  StrCpy $R0 "'$R1'"
+  Pop $R3
+  Pop $R2
+  Pop $R1
+FunctionEnd
+
+; A failure of either step ends the script with exit code 1 and its message.
+!define PS_TRY "$$ErrorActionPreference = 'Stop'; try {"
+!define PS_CATCH "} catch { $$_.Exception.Message; exit 1 }"
+
+!macro RegisterPackage
+  Push $R2
+  StrCpy $R0 "$INSTDIR\Modern\quillshell-modern.msix"
+  Call QuotePowerShell
+  StrCpy $R2 $R0
+  StrCpy $R0 "$INSTDIR\Modern"
+  Call QuotePowerShell
+  StrCpy $R0 "${PS_TRY} Add-AppxPackage -Path $R2 -ExternalLocation $R0 -ForceUpdateFromAnyVersion; Add-AppxProvisionedPackage -Online -PackagePath $R2 -SkipLicense | Out-Null ${PS_CATCH}"
+  Push "registered"
+  Call RunPackageScript
+  Pop $R2
+!macroend
+
+!macro UnregisterPackage prefix
+  StrCpy $R0 "${PS_TRY} Get-AppxProvisionedPackage -Online | Where-Object DisplayName -eq '${PACKAGE_NAME}' | Remove-AppxProvisionedPackage -Online -AllUsers | Out-Null; Get-AppxPackage -AllUsers -Name '${PACKAGE_NAME}' | Remove-AppxPackage -AllUsers ${PS_CATCH}"
+  Push "removed"
+  Call ${prefix}RunPackageScript
 !macroend
 
 !macro NotifyShell
@@ -566,6 +700,8 @@ Section "Install"
   StrCpy $MovedDll ""
   StrCpy $MovedTool ""
   StrCpy $MovedUninst ""
+  StrCpy $MovedModern ""
+  StrCpy $MovedPackage ""
   !insertmacro InstalledValues SaveValue
   ClearErrors
   ReadRegStr $OldServer HKLM "SOFTWARE\Classes\CLSID\${CLSID}\InProcServer32" ""
@@ -582,12 +718,22 @@ Section "Install"
   StrCpy $R0 $INSTDIR
   Call CanonicalFolder
   StrCpy $INSTDIR $R0
+  StrCpy $ModernMade 0
+  ${IfNot} ${FileExists} "$INSTDIR\Modern\*.*"
+    StrCpy $ModernMade 1
+  ${EndIf}
   ; "try": a file that cannot be written fails the installation without asking.
   SetOverwrite try
   ClearErrors
   File "/oname=quillshell.dll.new" "${BINDIR}\quillshell.dll"
   File "/oname=quillshell64reg.exe.new" "${BINDIR}\quillshell64reg.exe"
   WriteUninstaller "$INSTDIR\uninstall.exe.new"
+  ; The package's external location: registration changes its ACLs, which
+  ; is why it is a folder of its own.
+  SetOutPath "$INSTDIR\Modern"
+  File "/oname=quillshell-modern.dll.new" "${BINDIR}\quillshell-modern.dll"
+  File "/oname=quillshell-modern.msix.new" "${BINDIR}\quillshell-modern.msix"
+  SetOutPath "$INSTDIR"
   ${If} ${Errors}
     !insertmacro FailInstall 3 "cannot copy the files to $INSTDIR"
   ${EndIf}
@@ -597,6 +743,8 @@ Section "Install"
   !insertmacro SwapIn "quillshell.dll" 1 $MovedDll
   !insertmacro SwapIn "quillshell64reg.exe" 2 $MovedTool
   !insertmacro SwapIn "uninstall.exe" 4 $MovedUninst
+  !insertmacro SwapIn "Modern\quillshell-modern.dll" 8 $MovedModern
+  !insertmacro SwapIn "Modern\quillshell-modern.msix" 16 $MovedPackage
 
   StrCpy $Step 2
   !insertmacro RunRegTool "" "$INSTDIR\quillshell.dll" ""
@@ -635,6 +783,12 @@ Section "Install"
   ${If} $MovedUninst != ""
     !insertmacro DeleteNowOrAtRestart $MovedUninst
   ${EndIf}
+  ${If} $MovedModern != ""
+    !insertmacro DeleteNowOrAtRestart $MovedModern
+  ${EndIf}
+  ${If} $MovedPackage != ""
+    !insertmacro DeleteNowOrAtRestart $MovedPackage
+  ${EndIf}
   Call RemoveMovedFiles
   ; Installed into another folder than before: the earlier folder's files go,
   ; or its uninstaller would later remove the keys this installation shares.
@@ -650,6 +804,7 @@ Section "Install"
       Pop $INSTDIR
     ${EndIf}
   ${EndIf}
+  !insertmacro RegisterPackage
   !insertmacro NotifyShell
   ; Never restarts Windows or ends Explorer itself: says so, and exits 3010.
   ${If} ${RebootFlag}
@@ -707,6 +862,8 @@ Section "Uninstall"
     Abort "quillshell64reg.exe could not remove the class registration"
   ${EndIf}
 
+  ; The package goes before the files it names.
+  !insertmacro UnregisterPackage "un."
   ReadRegDWORD $Created HKLM "${UNINSTALL_KEY}" "CreatedKeys"
   IntOp $Created $Created + 0
   Call un.RemoveKeysAndFiles

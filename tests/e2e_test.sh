@@ -38,6 +38,38 @@ expect_no_text() {
   ! grep -qF -- "$2" "$1" || { fail "$3: unexpected '$2'"; show "$1"; }
 }
 winpath() { echo "Z:$1" | tr / '\\'; }
+# The files of a folder and of its Modern subfolder, on one line.
+listing() { (cd "$1" && ls -d * Modern/* 2>/dev/null | tr '\n' ' '); }
+installed_files='Modern Modern/quillshell-modern.dll Modern/quillshell-modern.msix quillshell.dll quillshell64reg.exe uninstall.exe '
+
+# PowerShell as the installers find it, played by the stand-in (Wine's own
+# is a stub that exits 0), and the Windows build they read: 22631 is
+# Windows 11, 19045 Windows 10.
+powershell_dir="$drive/windows/system32/WindowsPowerShell/v1.0"
+powershell_standin() {
+  mkdir -p "$powershell_dir"
+  cp "$bin/standin.exe" "$powershell_dir/powershell.exe"
+}
+windows_build() { # build [exit code PowerShell gives]
+  win reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber /d "$1" /f
+  echo "${2:-0}" >"$powershell_dir/exit-code.txt"
+  rm -f "$powershell_dir/commands.txt"
+}
+# What the installers asked PowerShell since windows_build, in order: one
+# word per command (register, unregister, other).
+package_commands() {
+  [ -f "$powershell_dir/commands.txt" ] || return 0
+  while IFS= read -r line; do
+    case $line in
+    *-NoProfile\ -NonInteractive\ -ExecutionPolicy\ Bypass\ -Command\ *Add-AppxPackage\ -Path\ *-ExternalLocation*Add-AppxProvisionedPackage\ -Online\ -PackagePath*) echo register ;;
+    *-NoProfile\ -NonInteractive\ -ExecutionPolicy\ Bypass\ -Command\ *Remove-AppxProvisionedPackage\ -Online\ -AllUsers*Remove-AppxPackage\ -AllUsers*) echo unregister ;;
+    *) echo "other: $line" ;;
+    esac
+  done <"$powershell_dir/commands.txt" | tr '\n' ' '
+}
+expect_package_commands() { # expected words, what
+  [ "$(package_commands)" = "$1" ] || { fail "$2: PowerShell was asked '$(package_commands)', expected '$1'"; show "$powershell_dir/commands.txt"; }
+}
 
 # The registry and the folders an installation touches, as text to compare.
 snapshot() {
@@ -110,6 +142,9 @@ expect_command_line() { # token, zip path (a regular expression), what
 headless() {
   fresh_prefix
   make_samples
+  local original_build
+  win reg query 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber
+  original_build=$(tr -d '\r' <"$work/out" | awk '/CurrentBuildNumber/ { print $3 }')
   snapshot before
 
   step "a first installation that fails leaves nothing"
@@ -134,8 +169,7 @@ ROWS
   expect_rc 0 $? "install again over the first installation"
   local folder="$drive/Program Files/Quill_Shell Test" f
   expect_whole_installation() { # what
-    [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell64reg.exe uninstall.exe " ] ||
-      { fail "$1: not just the three files"; ls "$folder"; }
+    [ "$(listing "$folder")" = "$installed_files" ] || { fail "$1: not just our files"; listing "$folder"; }
     win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
     expect_text "$work/out" 'C:\Program Files\Quill_Shell Test\quillshell.dll' "$1: registered server path"
     win reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell' /v InstallLocation
@@ -162,6 +196,27 @@ a doubled backslash|:|/D=C:\Program Files\\Quill_Shell Test
 a trailing backslash|:|/D=C:\Program Files\Quill_Shell Test\
 an earlier installation recorded by its 8.3 name|win reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell' /v InstallLocation /d "$short" /f|/D=C:\Program Files\Quill_Shell Test
 ROWS
+
+  step "Windows 11 only: the package is registered for all users, Modern\\ its external location; a failure fails nothing"
+  local build ps_code expected
+  powershell_standin
+  while IFS='|' read -r what build ps_code expected; do
+    windows_build "$build" "$ps_code"
+    install /D=C:\\Program Files\\Quill_Shell Test
+    expect_rc 0 $? "$what"
+    expect_whole_installation "$what"
+    expect_package_commands "$expected" "$what"
+  done <<'ROWS'
+Windows 10|19045|0|
+Windows 11|22631|0|register 
+Windows 11, the same version again|22631|0|register 
+Windows 11, PowerShell fails|22631|1|register 
+ROWS
+  grep -qF -- "-ExternalLocation 'C:\Program Files\Quill_Shell Test\Modern'" "$powershell_dir/commands.txt" ||
+    { fail "the package's external location"; show "$powershell_dir/commands.txt"; }
+  grep -qF -- "-Path 'C:\Program Files\Quill_Shell Test\Modern\quillshell-modern.msix'" "$powershell_dir/commands.txt" ||
+    { fail "the package's path"; show "$powershell_dir/commands.txt"; }
+  windows_build 22631
 
   step "the host finds the handler for a file and shows the archive group"
   host list 'C:\Work\Photos.zip'
@@ -248,8 +303,11 @@ ROWS
   step "uninstall silently: no handler, no key, no file of ours"
   rm -rf "$stand"
   win reg delete 'HKCU\Software\Osmund' /f
+  windows_build 22631
   uninstall 'C:\Program Files\Quillshell' "$folder"
   expect_rc 0 $? "uninstall"
+  expect_package_commands "unregister " "uninstall on Windows 11"
+  windows_build "$original_build"
   host list 'C:\Work\Photos.zip'
   expect_text "$work/out" 'no context-menu handler found' "file after uninstall"
   host list 'C:\Work\Holiday Pictures'
@@ -348,8 +406,7 @@ ROWS
   step "a restart deletes the DLLs moved aside; the installation stays and works"
   snapshot upgraded
   restart
-  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell64reg.exe uninstall.exe " ] ||
-    { fail "after the restart: not just the three files"; ls "$folder"; }
+  [ "$(listing "$folder")" = "$installed_files" ] || { fail "after the restart: not just our files"; listing "$folder"; }
   snapshot restarted
   diff "$work/upgraded.reg" "$work/restarted.reg" >"$work/diff" || { fail "the restart changed keys"; show "$work/diff"; }
   expect_handler_works "after the restart"
@@ -365,8 +422,8 @@ ROWS
   expect_text "$work/out" 'no context-menu handler found' "after removal"
   # The held DLL moved aside, so that what the restart deletes is that file
   # and not whatever stands at the installed name by then.
-  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll.1.old quillshell.dll.2.old " ] ||
-    { fail "removal while held: left in the folder"; ls "$folder"; }
+  [ "$(listing "$folder")" = "quillshell.dll.1.old quillshell.dll.2.old " ] ||
+    { fail "removal while held: left in the folder"; listing "$folder"; }
   pending
   expect_no_text "$work/pending" "$dir\\quillshell.dll\\0" "removal: the installed name scheduled"
   expect_text "$work/pending" "$dir\\quillshell.dll.2.old\\0" "removal: the moved DLL at restart"
@@ -383,8 +440,7 @@ ROWS
   [ "$rc" = 0 ] || [ "$rc" = $((3010 % 256)) ] || fail "install after a removal while held: exit code $rc"
   snapshot reinstalled
   restart
-  [ "$(ls "$folder" | tr '\n' ' ')" = "quillshell.dll quillshell64reg.exe uninstall.exe " ] ||
-    { fail "reinstalled, then restarted: not the three files"; ls "$folder"; }
+  [ "$(listing "$folder")" = "$installed_files" ] || { fail "reinstalled, then restarted: not our files"; listing "$folder"; }
   snapshot now
   diff "$work/reinstalled.reg" "$work/now.reg" >"$work/diff" || { fail "the restart changed keys"; show "$work/diff"; }
   expect_handler_works "reinstalled, then restarted"
@@ -467,7 +523,7 @@ msi() {
   up_version=${version%.*}.$((${version##*.} + 1))
   up=$work/quillshell-$up_version-x64.msi
   mkdir -p "$work/up"
-  cp "$build/stage/quillshell64reg.exe" "$work/up/"
+  cp "$build/stage/quillshell64reg.exe" "$build/stage/quillshell-modern.dll" "$build/stage/quillshell-modern.msix" "$work/up/"
   { cat "$build/stage/quillshell.dll"; echo "quillshell $up_version"; } >"$work/up/quillshell.dll"
   sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" \
     "$up_version" "$up" 1767225600 || { fail "cannot build the MSI of $up_version"; return; }
@@ -492,6 +548,8 @@ msi() {
     win reg add "HKLM\\Software\\Classes\\$class\\shellex\\ContextMenuHandlers\\Other" /ve /d "$other" /f
   done
   win reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
+  powershell_standin
+  windows_build 22631
   snapshot before
 
   step "on ARM64 Windows (as its registry says) the package refuses (1603, here 67) and writes nothing"
@@ -515,6 +573,9 @@ msi() {
   expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\Directory\\shellex\\ContextMenuHandlers, approved" "MSI: handler for a folder"
   expect_handler_works "MSI"
   [ "$(msi_entries)" = "$version " ] || fail "MSI: Uninstall entries '$(msi_entries)'"
+  expect_package_commands "register " "MSI on Windows 11"
+  grep -qF -- "-ExternalLocation \$d" "$powershell_dir/commands.txt" && grep -qF -- "\$d = 'C:\Program Files\Quillshell\Modern\'" "$powershell_dir/commands.txt" ||
+    { fail "MSI: the package's external location"; show "$powershell_dir/commands.txt"; }
   snapshot installed
   install
   expect_rc 7 $? "the NSIS installer over the MSI's installation"
@@ -544,12 +605,14 @@ msi() {
   uninstall 'C:\Program Files\Quillshell' "$folder"
   expect_rc 0 $? "NSIS uninstall"
 
-  step "INSTALLDIR= moves the folder"
+  step "INSTALLDIR= moves the folder; a failed package registration fails nothing"
+  windows_build 22631 1
   folder="$drive/Program Files/Quill_Shell MSI"
   msiexec /i "$(winpath "$this")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
   expect_rc 0 $? "msiexec /i INSTALLDIR="
   win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
   expect_text "$work/out" 'C:\Program Files\Quill_Shell MSI\quillshell.dll' "INSTALLDIR: registered server path"
+  expect_package_commands "register " "INSTALLDIR, PowerShell failing"
 
   # Windows Installer replaces a file in use at the next restart and exits
   # with 3010 (here 3010 % 256 = 194); until then the old DLL stays in place
@@ -557,15 +620,17 @@ msi() {
   step "an upgrade to $up_version while Explorer holds the DLL"
   dll='C:\Program Files\Quill_Shell MSI\quillshell.dll'
   hold "$dll" msi-upgrade
+  windows_build 22631
   msiexec /i "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
   expect_rc 194 $? "upgrade while the DLL is loaded"
+  expect_package_commands "unregister register " "upgrade: the earlier version's package removed, the new one registered"
   [ "$(msi_entries)" = "$up_version " ] || fail "upgrade: Uninstall entries '$(msi_entries)'"
   cmp -s "$build/stage/quillshell.dll" "$folder/quillshell.dll" || fail "upgrade: the loaded DLL was not left in place"
   expect_handler_works "upgrade, DLL still loaded"
   step "a restart completes it"
   restart
   cmp -s "$work/up/quillshell.dll" "$folder/quillshell.dll" || fail "after the restart the DLL is not that of $up_version"
-  [ "$(cd "$folder" && echo *)" = "quillshell.dll quillshell64reg.exe" ] || fail "upgrade left $(cd "$folder" && echo *)"
+  [ "$(cd "$folder" && echo *)" = "Modern quillshell.dll quillshell64reg.exe" ] || fail "upgrade left $(cd "$folder" && echo *)"
   expect_handler_works "upgrade, after the restart"
 
   step "a downgrade to $version is refused (1603, here 67)"
@@ -576,11 +641,13 @@ msi() {
 
   step "msiexec /x while Explorer holds the DLL"
   hold "$dll" msi-removal
+  windows_build 22631
   # Windows Installer finds the installed files where they are; Wine's
   # msiexec looks in the default folder unless INSTALLDIR= is given again.
   msiexec /x "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
   rc=$?
   echo "msiexec /x with the DLL loaded: exit code $rc"
+  expect_package_commands "unregister " "removal on Windows 11"
   [ "$rc" = 0 ] || [ "$rc" = 194 ] || fail "removal while in use: exit code $rc"
   host list 'C:\Work\Photos.zip'
   expect_no_text "$work/out" 'handler Quillshell' "file after msiexec /x"

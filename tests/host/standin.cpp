@@ -13,9 +13,14 @@
 //
 // Like the real program, it owns the list file once started and deletes it.
 // A GUI program, so that starting it never makes a console window.
+//
+// Installed as powershell.exe it stands in for PowerShell towards the
+// installers instead: it appends its command line to commands.txt beside
+// itself and exits with the number in exit-code.txt there (0 without it).
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -74,10 +79,32 @@ void Record(const std::wstring& text) {
     if (ok) MoveFileExW(partial.c_str(), done.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
+bool IsPowerShell() {
+    wchar_t path[MAX_PATH * 2];
+    const DWORD n = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    const std::wstring self(path, n);
+    return lstrcmpiW(self.substr(self.find_last_of(L'\\') + 1).c_str(), L"powershell.exe") == 0;
+}
+
+int ActAsPowerShell(const wchar_t* commandLine) {
+    const std::wstring folder = Folder();
+    HANDLE file = CreateFileW((folder + L"\\commands.txt").c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        const std::string line = Utf8(std::wstring(commandLine) + L"\n");
+        DWORD written = 0;
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    std::string code;
+    DWORD error = 0;
+    return ReadWholeFile(folder + L"\\exit-code.txt", &code, &error) ? atoi(code.c_str()) : 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const wchar_t* commandLine = GetCommandLineW();
+    if (IsPowerShell()) return ActAsPowerShell(commandLine);
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(commandLine, &argc);
     std::vector<std::wstring> args;
