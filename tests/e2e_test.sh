@@ -414,6 +414,8 @@ ROWS
   step "removal while held, a DLL moved aside by an upgrade among them: keys and other files go now, the rest at restart"
   hold "$dir\\quillshell.dll" again
   upgrade_held 1
+  # Explorer's COM surrogate (dllhost.exe) holds the Windows 11 menu's DLL.
+  hold "$dir\\Modern\\quillshell-modern.dll" surrogate
   rm -rf "$stand"
   win reg delete 'HKCU\Software\Osmund' /f
   uninstall "$dir" "$folder"
@@ -422,12 +424,13 @@ ROWS
   expect_text "$work/out" 'no context-menu handler found' "after removal"
   # The held DLL moved aside, so that what the restart deletes is that file
   # and not whatever stands at the installed name by then.
-  [ "$(listing "$folder")" = "quillshell.dll.1.old quillshell.dll.2.old " ] ||
+  [ "$(listing "$folder")" = "Modern Modern/quillshell-modern.dll.1.old quillshell.dll.1.old quillshell.dll.2.old " ] ||
     { fail "removal while held: left in the folder"; listing "$folder"; }
   pending
   expect_no_text "$work/pending" "$dir\\quillshell.dll\\0" "removal: the installed name scheduled"
   expect_text "$work/pending" "$dir\\quillshell.dll.2.old\\0" "removal: the moved DLL at restart"
   [ "$(grep -o 'quillshell.dll.1.old' "$work/pending" | wc -l)" = 1 ] || fail "removal: a file scheduled twice"
+  expect_text "$work/pending" "$dir\\Modern\\quillshell-modern.dll.1.old\\0" "removal: the moved modern DLL at restart"
   expect_text "$work/pending" "$dir\\\\0" "removal: the folder at restart"
   still_held "removal"
 
