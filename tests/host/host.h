@@ -14,41 +14,6 @@
 
 #include "win32.h"
 
-// A counted interface pointer: one reference, released once.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() noexcept = default;
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ComPtr(ComPtr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
-    ComPtr& operator=(ComPtr&& other) noexcept {
-        reset();
-        m_p = std::exchange(other.m_p, nullptr);
-        return *this;
-    }
-    ~ComPtr() { reset(); }
-
-    T* get() const noexcept { return m_p; }
-    T* operator->() const noexcept { return m_p; }
-    explicit operator bool() const noexcept { return m_p != nullptr; }
-    void reset() noexcept {
-        if (m_p) std::exchange(m_p, nullptr)->Release();
-    }
-    T** put() noexcept {
-        reset();
-        return &m_p;
-    }
-    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
-    template <typename U>
-    HRESULT As(ComPtr<U>* out) const noexcept {
-        return m_p->QueryInterface(__uuidof(U), out->put_void());
-    }
-
-private:
-    T* m_p = nullptr;
-};
-
 struct PidlTraits {
     using Handle = PIDLIST_ABSOLUTE;
     static Handle Invalid() noexcept { return nullptr; }
