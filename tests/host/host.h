@@ -152,6 +152,10 @@ HRESULT SavePng(HBITMAP bitmap, const std::wstring& path);
 // file holds with `append`.
 int DrawItemBitmap(const ContextMenuHost& host, const std::wstring& pngPath, bool append);
 
+// command_host.cpp: the Windows 11 menu of quillshell-modern.dll's command
+// for these items, printed; with a click, the subcommand of that title invoked.
+int RunCommandMenu(const std::vector<std::wstring>& paths, const std::wstring& click);
+
 // window.cpp: Explorer's frame and view windows; one message-only window without a display.
 struct HostWindows {
     UniqueWindow frame;
