@@ -2,10 +2,9 @@
 
 #include <new>
 
-#include "context_menu.h"
 #include "module.h"
 
-CClassFactory::CClassFactory() noexcept : m_cRef(1) { ++g_cDllObjects; }
+CClassFactory::CClassFactory(CreateFn create) noexcept : m_cRef(1), m_create(create) { ++g_cDllObjects; }
 
 STDMETHODIMP CClassFactory::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -32,11 +31,7 @@ STDMETHODIMP CClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    auto* handler = new (std::nothrow) CContextMenu();
-    if (!handler) return E_OUTOFMEMORY;
-    HRESULT hr = handler->QueryInterface(riid, ppv);
-    handler->Release();
-    return hr;
+    return m_create(riid, ppv);
 }
 
 // The DLL's lifetime follows the object count alone.

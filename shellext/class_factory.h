@@ -3,10 +3,11 @@
 #include <windows.h>
 #include <unknwn.h>
 
-// Makes CContextMenu objects. A fresh factory per DllGetClassObject call.
+// Makes the objects of the DLL's class. A fresh factory per DllGetClassObject call.
 class CClassFactory final : public IClassFactory {
 public:
-    CClassFactory() noexcept;
+    using CreateFn = HRESULT (*)(REFIID riid, void** ppv);
+    explicit CClassFactory(CreateFn create) noexcept;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -17,4 +18,5 @@ public:
 private:
     ~CClassFactory() = default;
     ULONG m_cRef;
+    CreateFn m_create;
 };

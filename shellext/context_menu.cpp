@@ -1,7 +1,17 @@
 // CContextMenu's identity, lifetime and construction.
 #include "context_menu.h"
 
+#include <new>
+
 #include "module.h"
+
+HRESULT CreateContextMenu(REFIID riid, void** ppv) {
+    auto* handler = new (std::nothrow) CContextMenu();
+    if (!handler) return E_OUTOFMEMORY;
+    HRESULT hr = handler->QueryInterface(riid, ppv);
+    handler->Release();
+    return hr;
+}
 
 CContextMenu::CContextMenu() noexcept {
     ++g_cDllObjects;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core.h"
 #include "shell_util.h"
 #include "win32.h"
 
@@ -16,6 +17,9 @@ struct MenuItemInfo {
     int nCommand;             // command index in the verb table
     UINT nCmdId;              // menu identifier: idCmdFirst + place in the group
 };
+
+// A new handler, asked for riid.
+HRESULT CreateContextMenu(REFIID riid, void** ppv);
 
 class CContextMenu final : public IContextMenu, public IShellExtInit {
 public:
@@ -39,17 +43,14 @@ public:
 private:
     ~CContextMenu();
 
-    // selection.cpp
-    BOOL IsArchive(const std::wstring& path, const std::vector<DWORD>& attributes) const;
-    // Whether the item at index, at path, is a folder: as the data object's
-    // attributes say, else as the disk says.
-    bool IsFolder(const std::wstring& path, const std::vector<DWORD>& attributes, size_t index) const;
+    // selection.cpp: the count, the first path and what the data object
+    // says of it, for the shared core (core.h).
+    SelectionHead Head() const;
     // settings.cpp
     void ReadSettings();
     // menu.cpp
     std::vector<MenuItemInfo> BuildGroup(UINT idCmdFirst);
     UINT AddMenuItems(HMENU hmenu, UINT indexMenu);
-    std::wstring MakeZipName();
     BOOL InsertItem(HMENU hmenu, UINT nCmdId, UINT nPosition, const wchar_t* text, UINT cch);
     // dispatch.cpp
     HRESULT RunCommand(HWND hwnd, UINT nCommand, bool bNoUI);

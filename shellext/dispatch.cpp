@@ -106,26 +106,28 @@ STDMETHODIMP CContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
     });
 }
 
-// S_OK once the program is started (or when there is nothing to do); else
-// the status that the error box shows, or would show with bNoUI.
 HRESULT CContextMenu::RunCommand(HWND hwnd, UINT nCommand, bool bNoUI) {
+    return StartCommand({nCommand, m_selectedFiles, m_zipName, m_currentFile, m_directory}, hwnd, bNoUI);
+}
+
+HRESULT StartCommand(const CommandRun& run, HWND hwnd, bool bNoUI) {
     auto fail = [&](HRESULT code, const std::wstring& item) {
         if (!bNoUI) ShowErrorMessage(hwnd, IDS_ERROR_FORMAT, code, item.c_str());
         return FAILED(code) ? code : E_FAIL;  // never a failure reported as success
     };
-    if (m_selectedFiles.empty()) return S_OK;
+    if (run.files.empty()) return S_OK;
     // A folder that is not fully qualified would make the shell look for the
     // program in the current drive's root or below the current folder, where
     // anybody may have put one. No folder of MAX_PATH characters or more
     // holds a program the shell can start (Wine's launcher overruns its stack on one).
-    if (!IsFullyQualified(m_directory) || m_directory.size() >= MAX_PATH)
-        return fail(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), m_currentFile);
-    const std::wstring program = ProgramPath(m_directory);
+    if (!IsFullyQualified(run.directory) || run.directory.size() >= MAX_PATH)
+        return fail(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), run.currentFile);
+    const std::wstring program = ProgramPath(run.directory);
 
     CShellUtil::ListFileFailure failure;
-    PendingListFile listFile(m_util.WriteSelectionList(m_selectedFiles, &failure));
-    if (listFile.path().empty()) return fail(failure.code, failure.path.empty() ? m_currentFile : failure.path);
-    const std::wstring parameters = ProgramParameters(CommandToken(nCommand), listFile.path(), m_zipName);
+    PendingListFile listFile(CShellUtil().WriteSelectionList(run.files, &failure));
+    if (listFile.path().empty()) return fail(failure.code, failure.path.empty() ? run.currentFile : failure.path);
+    const std::wstring parameters = ProgramParameters(CommandToken(run.nCommand), listFile.path(), run.zipName);
 
     HWND owner = GetParent(hwnd);
     if (!owner) owner = hwnd;
@@ -137,5 +139,5 @@ HRESULT CContextMenu::RunCommand(HWND hwnd, UINT nCommand, bool bNoUI) {
     }
     const HRESULT code = StartError(result);
     listFile.Discard();  // before the box, which may stay open for long
-    return fail(code, m_currentFile);
+    return fail(code, run.currentFile);
 }

@@ -1,18 +1,14 @@
-// QueryContextMenu: the extract or the create group, their captions and the
-// proposed zip name.
+// QueryContextMenu: the group that the core makes for the selection
+// (group.cpp), inserted as menu items.
 #include "context_menu.h"
 #include "module.h"
 
 namespace {
 
-enum Command { kUnpackHere = 2, kUnpackTo = 3, kUnpackToFolder = 4, kTest = 6, kZip = 7, kZipTo = 8, kZipWithMPW = 9 };
-
 constexpr UINT kExtractGroupSize = 4;
 constexpr UINT kCreateGroupSize = 3;
 
 HRESULT IdentifiersClaimed(UINT count) { return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, count & 0xFFFF); }
-
-std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 }  // namespace
 
@@ -44,22 +40,16 @@ STDMETHODIMP CContextMenu::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT id
     });
 }
 
+// The shared group as this menu's records; the create group's zip becomes the
+// third argument of the commands that follow.
 std::vector<MenuItemInfo> CContextMenu::BuildGroup(UINT idCmdFirst) {
-    if (m_bIsArchive) {
-        const std::wstring folder = m_util.GetExtractFolderName(m_selectedFiles.front());
-        return {
-            {L"Extract to ....", kUnpackTo, idCmdFirst},
-            {L"Extract here", kUnpackHere, idCmdFirst + 1},
-            {L"Extract to " + Quoted(folder + m_util.GetMissingBackslash(folder)), kUnpackToFolder, idCmdFirst + 2},
-            {L"Test archived files", kTest, idCmdFirst + 3},
-        };
-    }
-    const std::wstring zip = Quoted(MakeZipName());
-    return {
-        {L"Create zip ....", kZipTo, idCmdFirst},
-        {L"Create " + zip, kZip, idCmdFirst + 1},
-        {L"Create " + zip + L" with saved password", kZipWithMPW, idCmdFirst + 2},
-    };
+    CommandGroup group = MakeGroup(m_util, Head(), m_bIsArchive);
+    std::vector<MenuItemInfo> items;
+    items.reserve(group.items.size());
+    for (GroupItem& item : group.items)
+        items.push_back({std::move(item.strCaption), item.nCommand, idCmdFirst + static_cast<UINT>(items.size())});
+    if (!m_bIsArchive) m_zipName = std::move(group.zipName);
+    return items;
 }
 
 // Inserts this menu's records between two separators, from indexMenu on.
@@ -78,21 +68,6 @@ UINT CContextMenu::AddMenuItems(HMENU hmenu, UINT indexMenu) {
     }
     InsertMenuW(hmenu, position, MF_SEPARATOR | MF_BYPOSITION, 0, nullptr);
     return static_cast<UINT>(m_menuItems.size());
-}
-
-// The zip proposed for the selection: for one item, named after it beside it;
-// for several, named after their folder inside it (in a drive root, after the
-// first item). Only the first path is looked at.
-std::wstring CContextMenu::MakeZipName() {
-    std::wstring s = m_selectedFiles.front();
-    if (!s.empty() && s.back() == L'\\') s.pop_back();
-    std::wstring zip;
-    if (m_selectedFiles.size() > 1 && m_util.GetFolderPath(s, false).size() >= 3)
-        zip = m_util.GetFolderPath(s, true) + m_util.GetParentFolderName(s) + L".zip";
-    else
-        zip = (IsFolder(s, m_itemAttributes, 0) ? s : m_util.GetBaseName(s)) + L".zip";
-    m_zipName = zip;
-    return m_util.GetFileName(zip);
 }
 
 // Vista and later draw a 32-bpp item bitmap alpha-blended and at its own size

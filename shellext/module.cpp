@@ -54,8 +54,8 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     ModuleStateGuard state;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (!IsEqualCLSID(rclsid, CLSID_QuillShellContextMenu)) return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new (std::nothrow) CClassFactory();
+    if (!IsEqualCLSID(rclsid, g_serverClass.clsid)) return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new (std::nothrow) CClassFactory(g_serverClass.create);
     if (!factory) return E_OUTOFMEMORY;
     HRESULT hr = factory->QueryInterface(riid, ppv);
     factory->Release();

@@ -12,6 +12,15 @@
 // {7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}
 extern const CLSID CLSID_QuillShellContextMenu;
 
+// The one class this DLL serves: the context-menu handler in quillshell.dll
+// (classic_server.cpp), the Windows 11 command in quillshell-modern.dll
+// (modern_server.cpp).
+struct ServerClass {
+    const CLSID& clsid;
+    HRESULT (*create)(REFIID riid, void** ppv);  // a new object, asked for riid
+};
+extern const ServerClass g_serverClass;
+
 // Every live class factory and handler. Explorer runs each window in its own
 // apartment, so several threads change this count at once: it must be atomic.
 extern std::atomic<LONG> g_cDllObjects;

@@ -43,6 +43,18 @@ std::vector<DWORD> ReadAttributes(IDataObject* data, size_t items) {
     return ReadFileAttributes(array.get().hGlobal, items);
 }
 
+// The selection's head; whether the first item is a folder comes from the data
+// object's attributes when it gave them.
+SelectionHead HeadOf(const std::vector<std::wstring>& paths, const std::vector<DWORD>& attributes) {
+    SelectionHead head;
+    head.count = paths.size();
+    if (!paths.empty()) head.first = paths.front();
+    if (!attributes.empty())
+        head.firstFolder = (attributes.front() & FILE_ATTRIBUTE_DIRECTORY) ? SelectionHead::kFolder
+                                                                          : SelectionHead::kNoFolder;
+    return head;
+}
+
 }  // namespace
 
 // Initialize can be called more than once: each call starts a fresh selection.
@@ -70,7 +82,7 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
         // A selection with an unreadable item gets no menu.
         const bool complete = items > 0 && paths.size() == items;
         std::vector<DWORD> attributes = complete ? ReadAttributes(pdtobj, items) : std::vector<DWORD>();
-        const bool archive = paths.size() == 1 && IsArchive(paths.front(), attributes);
+        const bool archive = paths.size() == 1 && IsArchiveSelection(m_util, HeadOf(paths, attributes));
 
         // Nothing above changed the handler: a failure leaves an empty selection.
         m_selectedFiles = std::move(paths);
@@ -82,17 +94,4 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
     });
 }
 
-BOOL CContextMenu::IsArchive(const std::wstring& path, const std::vector<DWORD>& attributes) const {
-    static const wchar_t* const kArchiveExtensions[] = {L"rar", L"zip", L"000", L"001"};
-    const std::wstring extension = m_util.GetExtension(path);
-    for (const wchar_t* archive : kArchiveExtensions) {
-        // The name decides first; only a candidate needs the folder test.
-        if (extension == archive) return !IsFolder(path, attributes, 0);  // a folder never is one
-    }
-    return FALSE;
-}
-
-bool CContextMenu::IsFolder(const std::wstring& path, const std::vector<DWORD>& attributes, size_t index) const {
-    if (index < attributes.size()) return (attributes[index] & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return m_util.IsDirectory(path);
-}
+SelectionHead CContextMenu::Head() const { return HeadOf(m_selectedFiles, m_itemAttributes); }

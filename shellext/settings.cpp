@@ -1,4 +1,5 @@
-// ReadSettings: the folder that holds TarnwickUnzip.exe, read at every menu.
+// ReadSettings: the folder that holds TarnwickUnzip.exe, read at every menu
+// and every command.
 #include "context_menu.h"
 
 namespace {
@@ -6,9 +7,11 @@ constexpr wchar_t kSettingsKey[] = L"Software\\Osmund\\Brellow";
 constexpr wchar_t kDirectoryValue[] = L"Directory";
 }  // namespace
 
+void CContextMenu::ReadSettings() { ReadProgramFolder(m_directory); }
+
 // A read that fails in any way keeps the last text that was read. Most
 // folders fit the first read; a longer value is read again at its size.
-void CContextMenu::ReadSettings() {
+void ReadProgramFolder(std::wstring& directory) {
     UniqueHKey key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
     wchar_t buffer[MAX_PATH + 1];
@@ -24,5 +27,5 @@ void CContextMenu::ReadSettings() {
     }
     if (rc != ERROR_SUCCESS || type != REG_SZ) return;
     text[bytes / sizeof(wchar_t)] = L'\0';
-    m_directory.assign(text, wcslen(text));
+    directory.assign(text, wcslen(text));
 }

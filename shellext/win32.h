@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <objidl.h>
 
 #include <utility>
@@ -64,10 +65,17 @@ struct ActCtxTraits {
     static void Close(Handle h) noexcept { ReleaseActCtx(h); }
 };
 
+struct CoTaskStringTraits {
+    using Handle = PWSTR;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { CoTaskMemFree(h); }
+};
+
 using UniqueHKey = Unique<HKeyTraits>;
 using UniqueFile = Unique<FileTraits>;
 using UniqueBitmap = Unique<BitmapTraits>;
 using UniqueActCtx = Unique<ActCtxTraits>;
+using UniqueCoTaskString = Unique<CoTaskStringTraits>;  // a string the shell allocated
 
 // A storage medium filled by IDataObject::GetData; released once.
 class UniqueStgMedium {
@@ -83,6 +91,41 @@ public:
 
 private:
     STGMEDIUM m_medium{};  // tymed TYMED_NULL (0) until filled
+};
+
+// A counted interface pointer: one reference, released once.
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() noexcept = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        reset();
+        m_p = std::exchange(other.m_p, nullptr);
+        return *this;
+    }
+    ~ComPtr() { reset(); }
+
+    T* get() const noexcept { return m_p; }
+    T* operator->() const noexcept { return m_p; }
+    explicit operator bool() const noexcept { return m_p != nullptr; }
+    void reset() noexcept {
+        if (m_p) std::exchange(m_p, nullptr)->Release();
+    }
+    T** put() noexcept {
+        reset();
+        return &m_p;
+    }
+    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+    template <typename U>
+    HRESULT As(ComPtr<U>* out) const noexcept {
+        return m_p->QueryInterface(__uuidof(U), out->put_void());
+    }
+
+private:
+    T* m_p = nullptr;
 };
 
 // Global memory locked for the lifetime of the owner.

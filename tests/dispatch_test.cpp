@@ -25,6 +25,7 @@ protected:
     void TearDown() override {
         if (handler) handler->Release();
         EXPECT_EQ(LoadDll().canUnloadNow(), S_OK) << "an object leaked";
+        EXPECT_EQ(LoadModernDll().canUnloadNow(), S_OK) << "a command leaked";
         CoUninitialize();
     }
 
@@ -105,6 +106,17 @@ TEST_F(DispatchTest, ArchiveMenuItems) {
     }
     // No item stands there: before, 4 ran "?UnpackToFolder?" on the archive.
     for (UINT offset : {4u, 5u, 0x7FFFu}) Refused(InvokeOffset(handler, offset));
+    // The Windows 11 menu's subcommands, in the same order, do the same.
+    IShellItemArray* items = ShellItems({archive});
+    ASSERT_NE(items, nullptr);
+    for (size_t index = 0; index < 4; ++index) {
+        SCOPED_TRACE(testing::Message() << "subcommand " << index);
+        Start start = Started(InvokeCommandAt(items, index));
+        EXPECT_EQ(start.token, tokens[index]);
+        EXPECT_EQ(start.zipName, L"NULL");
+        EXPECT_EQ(start.list, Latin1(archive) + "*");
+    }
+    items->Release();
 }
 
 TEST_F(DispatchTest, ZipMenuItems) {
@@ -121,6 +133,59 @@ TEST_F(DispatchTest, ZipMenuItems) {
     }
     // Before, 3 ran "?UnpackTo?" on files that are no archive.
     for (UINT offset : {3u, 4u}) Refused(InvokeOffset(handler, offset));
+    IShellItemArray* items = ShellItems({a, b});
+    ASSERT_NE(items, nullptr);
+    for (size_t index = 0; index < 3; ++index) {
+        SCOPED_TRACE(testing::Message() << "subcommand " << index);
+        Start start = Started(InvokeCommandAt(items, index));
+        EXPECT_EQ(start.token, tokens[index]);
+        EXPECT_EQ(start.zipName, folder + L"\\In.zip");
+        EXPECT_EQ(start.list, Latin1(a) + "*" + Latin1(b) + "*");
+    }
+    items->Release();
+}
+
+// A click reads the whole selection, in the array's order; a subcommand asked
+// with an array whose group lacks it (or that is invalid) starts nothing.
+TEST_F(DispatchTest, CommandTakesTheWholeArray) {
+    auto* many = new TestItemArray(
+        1000, [](DWORD i) { return L"C:\\Many\\file" + std::to_wstring(i) + L".txt"; }, SFGAO_FILESYSTEM);
+    Start start = Started(InvokeCommandAt(many, 1));
+    EXPECT_EQ(start.token, L"?Zip?");
+    EXPECT_EQ(start.zipName, L"C:\\Many\\Many.zip");
+    std::string expected;
+    for (DWORD i = 0; i < 1000; ++i) expected += "C:\\Many\\file" + std::to_string(i) + ".txt*";
+    EXPECT_EQ(start.list, expected);
+    EXPECT_EQ(many->highestItem(), 999u);
+    many->Release();
+
+    // "Extract here" of an archive's menu, invoked for a text file.
+    IShellItemArray* archive = ShellItems({scratch.File(L"Photos.zip")});
+    IShellItemArray* text = ShellItems({scratch.File(L"notes.txt")});
+    IExplorerCommand* root = CreateCommand();
+    ASSERT_TRUE(archive && text && root);
+    EXPECT_EQ(InvokeCommandAt(nullptr, 0), E_INVALIDARG);
+    EXPECT_TRUE(temp.Files().empty());
+    EXPECT_FALSE(program.HasRecord());
+    EXPCMDSTATE state = ECS_HIDDEN;
+    ASSERT_EQ(root->GetState(archive, TRUE, &state), S_OK);
+    IEnumExplorerCommand* children = nullptr;
+    ASSERT_EQ(root->EnumSubCommands(&children), S_OK);
+    IExplorerCommand* commands[2] = {};
+    ULONG fetched = 0;
+    ASSERT_EQ(children->Next(2, commands, &fetched), S_OK);
+    EXPECT_EQ(commands[1]->GetState(text, FALSE, &state), S_OK);
+    EXPECT_EQ(state, DWORD(ECS_HIDDEN));
+    Refused(commands[1]->Invoke(text, nullptr));
+    Refused(commands[1]->Invoke(nullptr, nullptr));
+    EXPECT_EQ(commands[1]->GetState(archive, FALSE, &state), S_OK);
+    EXPECT_EQ(state, DWORD(ECS_ENABLED));
+    EXPECT_EQ(Started(commands[1]->Invoke(archive, nullptr)).token, L"?UnpackHere?");
+    for (IExplorerCommand* child : commands) child->Release();
+    children->Release();
+    root->Release();
+    archive->Release();
+    text->Release();
 }
 
 // Before any menu, no offset names an item: offset 0 ran "?Decompress?".

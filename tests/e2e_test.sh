@@ -16,6 +16,7 @@ bin=$build/bin
 export WINEPREFIX=$build/e2e-$mode-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 CLSID='{7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}'
+MODERN_CLSID='{3C79CCA4-8665-480D-B49E-041DB86690E3}'
 drive=$WINEPREFIX/drive_c
 work=$(mktemp -d)
 failures=0
@@ -287,6 +288,38 @@ ROWS
   grep -qE "${list_file_re}[0-9]+ bytes, 40 entries$" "$work/received" || { fail "40 files: list file"; show "$work/received"; }
   grep '^  C:' "$work/received" | diff "$expected" - >"$work/diff" || { fail "40 files: entries"; show "$work/diff"; }
   expect_text "$work/received" 'zip path: C:\Many\Many.zip' "40 files: zip path"
+
+  step "the Windows 11 menu: the command of quillshell-modern.dll, in process as its package runs it"
+  # Wine's COM finds classes under HKLM\Software\Classes only; the package
+  # registers the class on Windows 11.
+  local modern_key="HKLM\\Software\\Classes\\CLSID\\$MODERN_CLSID" item
+  win reg add "$modern_key\\InProcServer32" /ve /d "$(winpath "$bin/quillshell-modern.dll")" /f
+  win reg add "$modern_key\\InProcServer32" /v ThreadingModel /d Apartment /f
+  for item in 'C:\Work\Photos.zip' 'C:\Work\notes.txt' 'C:\Work\Holiday Pictures' 'C:\Work\Backup.part01.rar'; do
+    host list "$item"
+    sed -n 's/^  Quillshell  \(.*\)  | bitmap.*/\1/p' "$work/out" >"$work/classic"
+    host modern list "$item"
+    expect_rc 0 $? "Windows 11 menu of $item"
+    sed -n 's/^  Quillshell  \(.*\)  | enabled  | icon .*quillshell-modern\.dll,-1040 (loads)  | tooltip .*/\1/p' "$work/out" >"$work/modern"
+    [ -s "$work/modern" ] && diff "$work/classic" "$work/modern" >"$work/diff" ||
+      { fail "Windows 11 menu of $item: not the classic captions"; show "$work/out"; show "$work/diff"; }
+  done
+  host modern list 'C:\Work\Photos.zip'
+  expect_text "$work/out" 'GetState(fOkToBeSlow FALSE) = 0x00000000 (Success): enabled' "Windows 11 menu: state"
+  expect_text "$work/out" 'Windows 11 menu: "Quillshell" with 4 items:' "Windows 11 menu: root"
+  expect_text "$work/out" 'Quillshell  Extract here  | enabled' "Windows 11 menu: Extract here"
+  expect_text "$work/out" '| tooltip Decompress here  | name {B9AFC773-0453-4D7A-8427-141923A7D16C}' "Windows 11 menu: help text, name"
+  host modern invoke 'Extract here' 'C:\Work\Photos.zip'
+  expect_rc 0 $? "Windows 11 menu: invoke Extract here"
+  received
+  expect_command_line '\?UnpackHere\?' 'NULL' "Windows 11 menu: Extract here"
+  expect_text "$work/received" '  C:\Work\Photos.zip' "Windows 11 menu: Extract here: list entry"
+  host modern invoke 'Create "Many.zip"' "${many[@]}"
+  expect_rc 0 $? "Windows 11 menu: invoke on 40 files"
+  received
+  grep '^  C:' "$work/received" | diff "$expected" - >"$work/diff" || { fail "Windows 11 menu: 40 files: entries"; show "$work/diff"; }
+  expect_command_line '\?Zip\?' 'C:\\Many\\Many\.zip' "Windows 11 menu: 40 files"
+  win reg delete "$modern_key" /f
 
   step "no list file is left in the temporary folder"
   local left

@@ -17,7 +17,9 @@ protected:
     }
     void TearDown() override {
         if (handler) handler->Release();
+        if (items) items->Release();
         EXPECT_EQ(LoadDll().canUnloadNow(), S_OK) << "an object leaked";
+        EXPECT_EQ(LoadModernDll().canUnloadNow(), S_OK) << "a command leaked";
         CoUninitialize();
     }
 
@@ -28,6 +30,9 @@ protected:
         ASSERT_NE(handler, nullptr);
         ASSERT_EQ(InitializeHandler(handler, data), S_OK);
         data->Release();
+        if (items) items->Release();
+        items = ShellItems(paths);  // for the Windows 11 menu's "Extract here"
+        ASSERT_NE(items, nullptr);
         HMENU menu = HostMenu(0);
         ASSERT_TRUE(SUCCEEDED(handler->QueryContextMenu(menu, 0, 100, 200, CMF_NORMAL)));
         DestroyMenu(menu);
@@ -43,18 +48,22 @@ protected:
         EXPECT_TRUE(temp.Files().empty()) << "a list file was left behind";
         EXPECT_FALSE(program.HasRecord()) << "the program was started";
 
-        BoxWatcher watcher;
-        EXPECT_EQ(InvokeOffset(handler, 1), S_OK);
-        const std::vector<BoxWatcher::Box> boxes = watcher.Stop();
-        ASSERT_EQ(boxes.size(), 1u) << "no error box";
-        EXPECT_EQ(boxes[0].caption, L"QUILLSHELL");
-        const std::wstring description = SystemText(code);
-        ASSERT_FALSE(description.empty());
-        const std::wstring& text = boxes[0].text;
-        EXPECT_NE(text.find(description), std::wstring::npos) << text;
-        EXPECT_NE(text.find(item, text.find(description) + description.size()), std::wstring::npos) << text;
-        EXPECT_TRUE(temp.Files().empty()) << "a list file was left behind";
-        EXPECT_FALSE(program.HasRecord()) << "the program was started";
+        // The classic item, then the Windows 11 menu's: the same box.
+        for (bool command : {false, true}) {
+            SCOPED_TRACE(command ? "the Windows 11 menu" : "the classic menu");
+            BoxWatcher watcher;
+            EXPECT_EQ(command ? InvokeCommandAt(items, 1) : InvokeOffset(handler, 1), S_OK);
+            const std::vector<BoxWatcher::Box> boxes = watcher.Stop();
+            ASSERT_EQ(boxes.size(), 1u) << "no error box";
+            EXPECT_EQ(boxes[0].caption, L"QUILLSHELL");
+            const std::wstring description = SystemText(code);
+            ASSERT_FALSE(description.empty());
+            const std::wstring& text = boxes[0].text;
+            EXPECT_NE(text.find(description), std::wstring::npos) << text;
+            EXPECT_NE(text.find(item, text.find(description) + description.size()), std::wstring::npos) << text;
+            EXPECT_TRUE(temp.Files().empty()) << "a list file was left behind";
+            EXPECT_FALSE(program.HasRecord()) << "the program was started";
+        }
     }
 
     PrivateTemp temp;
@@ -63,6 +72,7 @@ protected:
     DirectorySetting setting;
     std::wstring archive;
     IContextMenu* handler = nullptr;
+    IShellItemArray* items = nullptr;
 };
 
 // The list file written for a start that failed is removed again.
@@ -159,6 +169,35 @@ TEST_F(ErrorBoxTest, BoxBelongsToTheCallersWindow) {
         }
         EXPECT_TRUE(IsWindowEnabled(top)) << "the window was left disabled";
     }
+    // The Windows 11 menu: the window of the site Explorer sets on the root,
+    // or of the subcommand's own site.
+    TestSite* viewSite = new TestSite(view);
+    TestSite* topSite = new TestSite(top);
+    const struct {
+        const char* name;
+        IUnknown *rootSite, *ownSite;
+        HWND owner;
+    } sites[] = {
+        {"the root's site: the view", viewSite, nullptr, top},
+        {"the root's site: the top-level window", topSite, nullptr, top},
+        {"the subcommand's own site", nullptr, viewSite, top},
+        {"no site", nullptr, nullptr, nullptr},
+    };
+    for (const auto& c : sites) {
+        SCOPED_TRACE(c.name);
+        BoxWatcher watcher;
+        EXPECT_EQ(InvokeCommandAt(items, 1, c.rootSite, c.ownSite), S_OK);
+        const std::vector<BoxWatcher::Box> boxes = watcher.Stop();
+        ASSERT_EQ(boxes.size(), 1u);
+        if (c.owner) {
+            EXPECT_EQ(boxes[0].owner, c.owner);
+            EXPECT_FALSE(boxes[0].ownerEnabled) << "the window stayed enabled under its box";
+        } else {
+            EXPECT_TRUE(!boxes[0].owner || boxes[0].owner == GetDesktopWindow()) << boxes[0].owner;
+        }
+    }
+    EXPECT_EQ(viewSite->Release(), 0u) << "a site was kept";
+    EXPECT_EQ(topSite->Release(), 0u) << "a site was kept";
     DestroyWindow(top);
 }
 

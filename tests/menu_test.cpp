@@ -41,6 +41,7 @@ protected:
     void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
     void TearDown() override {
         EXPECT_EQ(LoadDll().canUnloadNow(), S_OK) << "an object leaked";
+        EXPECT_EQ(LoadModernDll().canUnloadNow(), S_OK) << "a command leaked";
         CoUninitialize();
     }
 
@@ -95,6 +96,54 @@ protected:
         return captions;
     }
 
+    // The Windows 11 menu of the same selection: the root "Quillshell" with
+    // the extension's icon and subcommands, each enabled, with the same icon,
+    // the classic item's help text and a canonical name that stays with its
+    // command whatever the selection.
+    static std::vector<std::wstring> CommandCaptions(IShellItemArray* items) {
+        const CommandMenu menu = RightClickCommand(items);
+        std::vector<std::wstring> captions;
+        EXPECT_EQ(menu.hr, S_OK);
+        EXPECT_EQ(menu.root.state, DWORD(ECS_ENABLED));
+        EXPECT_EQ(menu.root.flags, DWORD(ECF_HASSUBCOMMANDS));
+        EXPECT_EQ(menu.root.title, L"Quillshell");
+        EXPECT_EQ(lstrcmpiW(menu.root.icon.c_str(), (ModernDllPath() + L",-1040").c_str()), 0) << menu.root.icon.c_str();
+        const std::vector<std::wstring> extractHelp = {L"Decompress to a location of your choice", L"Decompress here",
+                                                       L"Decompress to given folder", L"Test this file"};
+        const std::vector<std::wstring> zipHelp = {L"Create zip in a location of yous choice",
+                                                   L"Create zip from selected files/folders",
+                                                   L"Create zip protected with the master password"};
+        const std::vector<std::wstring>& help = menu.items.size() == 4 ? extractHelp : zipHelp;
+        static std::map<std::wstring, GUID> names;  // by help text, over every selection of the run
+        for (size_t i = 0; i < menu.items.size(); ++i) {
+            const CommandItem& item = menu.items[i];
+            EXPECT_EQ(item.state, DWORD(ECS_ENABLED));
+            EXPECT_EQ(item.flags, DWORD(ECF_DEFAULT));
+            EXPECT_EQ(item.icon, menu.root.icon);
+            if (i < help.size()) {
+                EXPECT_EQ(item.toolTip, help[i]);
+            }
+            EXPECT_FALSE(IsEqualGUID(item.name, GUID_NULL));
+            const auto [known, added] = names.emplace(item.toolTip, item.name);
+            EXPECT_TRUE(IsEqualGUID(known->second, item.name)) << "the name changed";
+            for (const auto& [other, name] : names) {
+                if (other != item.toolTip) {
+                    EXPECT_FALSE(IsEqualGUID(name, item.name)) << "a name shared";
+                }
+            }
+            captions.push_back(item.title);
+        }
+        return captions;
+    }
+    static std::vector<std::wstring> CommandCaptions(const std::vector<std::wstring>& paths) {
+        IShellItemArray* items = ShellItems(paths);
+        EXPECT_NE(items, nullptr);
+        if (!items) return {};
+        std::vector<std::wstring> captions = CommandCaptions(items);
+        items->Release();
+        return captions;
+    }
+
     static std::vector<std::wstring> ZipGroup(const std::wstring& zip) {
         return {L"Create zip ....", L"Create " + Q + zip + Q, L"Create " + Q + zip + Q + L" with saved password"};
     }
@@ -113,9 +162,11 @@ TEST_F(MenuTest, OneArchiveGetsTheExtractGroup) {
     };
     for (auto [name, folder] : cases) {
         SCOPED_TRACE(name);
-        Shown shown = RightClickPaths({scratch.File(name)});
+        const std::wstring archive = scratch.File(name);
+        Shown shown = RightClickPaths({archive});
         EXPECT_EQ(shown.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 5));
         EXPECT_EQ(Captions(shown), ExtractGroup(folder));
+        EXPECT_EQ(CommandCaptions({archive}), ExtractGroup(folder));
     }
 }
 
@@ -136,6 +187,7 @@ TEST_F(MenuTest, AnythingElseGetsTheZipGroup) {
         Shown shown = RightClickPaths(paths);
         EXPECT_EQ(shown.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 4));
         EXPECT_EQ(Captions(shown), ZipGroup(zip ? zip : folderZip));
+        EXPECT_EQ(CommandCaptions(paths), ZipGroup(zip ? zip : folderZip));
     }
 }
 
@@ -155,6 +207,8 @@ TEST_F(MenuTest, ZipNamesInTheDriveRootAndWithTrailingBackslash) {
     } root;
     EXPECT_EQ(Captions(RightClickPaths({L"C:\\qsa.txt", L"C:\\qsb.txt"})), ZipGroup(L"qsa.zip"));
     EXPECT_EQ(Captions(RightClickPaths({L"C:\\qsData", L"C:\\qsb.txt"})), ZipGroup(L"qsData.zip"));
+    EXPECT_EQ(CommandCaptions({L"C:\\qsa.txt", L"C:\\qsb.txt"}), ZipGroup(L"qsa.zip"));
+    EXPECT_EQ(CommandCaptions({L"C:\\qsData", L"C:\\qsb.txt"}), ZipGroup(L"qsData.zip"));
 
     const std::wstring photos = scratch.Folder(L"Photos");
     TestDataObject* data = TestDataObject::Wide({photos + L"\\"});
@@ -221,6 +275,36 @@ TEST_F(MenuTest, SelectionsThatGetNoMenu) {
         EXPECT_TRUE(shown.ours.empty());
         if (c.data) c.data->Release();
     }
+}
+
+// The Windows 11 menu hides the command where the classic one adds nothing:
+// no array, no items, an item without a file-system path.
+TEST_F(MenuTest, SelectionsThatHideTheCommand) {
+    PIDLIST_ABSOLUTE computer = nullptr, file = nullptr;
+    ASSERT_EQ(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer), S_OK);
+    ASSERT_EQ(SHParseDisplayName(scratch.File(L"c.txt").c_str(), nullptr, &file, 0, nullptr), S_OK);
+    PCIDLIST_ABSOLUTE lists[] = {file, computer};
+    IShellItemArray* withComputer = nullptr;
+    ASSERT_EQ(SHCreateShellItemArrayFromIDLists(2, lists, &withComputer), S_OK);
+    struct Case {
+        const char* name;
+        IShellItemArray* items;
+    } cases[] = {
+        {"no array", nullptr},
+        {"no items", new TestItemArray(0, [](DWORD) { return L"C:\\In\\a.txt"; }, SFGAO_FILESYSTEM)},
+        {"My Computer beside a file", withComputer},
+        {"items outside the file system", new TestItemArray(2, [](DWORD) { return L"::{x}"; }, SFGAO_FOLDER)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CommandMenu menu = RightClickCommand(c.items);
+        EXPECT_EQ(menu.hr, S_OK);
+        EXPECT_EQ(menu.root.state, DWORD(ECS_HIDDEN));
+        EXPECT_TRUE(menu.items.empty());
+        if (c.items) c.items->Release();
+    }
+    CoTaskMemFree(computer);
+    CoTaskMemFree(file);
 }
 
 // Paths are read whole: nothing is cut at 260 characters, and captions are
@@ -361,6 +445,42 @@ TEST_F(MenuTest, FoldersAsTheDataObjectSays) {
         EXPECT_EQ(Captions(RightClick(data)), c.captions);
         data->Release();
     }
+}
+
+// The Windows 11 menu takes folders from the items' attributes: a .zip is a
+// shell folder too, with a stream; a file-system folder has none. The shares
+// do not exist: asked, they would be no folders.
+TEST_F(MenuTest, FoldersAsTheShellItemsSay) {
+    const SFGAOF kFile = SFGAO_FILESYSTEM | SFGAO_STREAM, kFolder = SFGAO_FILESYSTEM | SFGAO_FOLDER;
+    const struct {
+        const wchar_t* path;
+        SFGAOF attributes;
+        std::vector<std::wstring> captions;
+    } cases[] = {
+        {L"\\\\nosuchserver\\share\\x.zip", kFile | SFGAO_FOLDER, ExtractGroup(L"x")},
+        {L"\\\\nosuchserver\\share\\x.zip", kFile, ExtractGroup(L"x")},
+        {L"\\\\nosuchserver\\share\\x.zip", kFolder, ZipGroup(L"x.zip.zip")},
+        {L"\\\\nosuchserver\\share\\notes.txt", kFolder, ZipGroup(L"notes.txt.zip")},
+        {L"\\\\nosuchserver\\share\\notes.txt", kFile, ZipGroup(L"notes.zip")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.path << " " << std::hex << c.attributes);
+        const std::wstring path = c.path;
+        auto* items = new TestItemArray(1, [&](DWORD) { return path; }, c.attributes);
+        EXPECT_EQ(CommandCaptions(items), c.captions);
+        items->Release();
+    }
+}
+
+// Explorer asks at every right-click, on its own thread: before the click the
+// command reads the count, the attributes and the first item, never another.
+TEST_F(MenuTest, TheCommandReadsOnlyTheFirstItem) {
+    auto* items = new TestItemArray(
+        100000, [](DWORD i) { return L"C:\\Many\\file" + std::to_wstring(i) + L".txt"; }, SFGAO_FILESYSTEM);
+    EXPECT_EQ(CommandCaptions(items), ZipGroup(L"Many.zip"));
+    EXPECT_GT(items->itemsMade(), 0u);
+    EXPECT_EQ(items->highestItem(), 0u);
+    items->Release();
 }
 
 // Each menu's offsets name its own items; a query for verbs only keeps them.

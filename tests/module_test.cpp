@@ -128,6 +128,43 @@ TEST_F(ModuleTest, HandlerRefusesOtherInterfaces) {
     EXPECT_EQ(menu->Release(), 0u);  // never initialised: destroys cleanly
 }
 
+// quillshell-modern.dll serves the Windows 11 command alone, quillshell.dll
+// the context-menu handler alone; the command answers IExplorerCommand and
+// IObjectWithSite with one identity, nothing of the classic handler's.
+TEST_F(ModuleTest, EachDllServesItsOwnClass) {
+    const Dll& modern = LoadModernDll();
+    ASSERT_NE(modern.module, nullptr) << "quillshell-modern.dll did not load";
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(modern.getClassObject(kHandlerClsid, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(dll.getClassObject(kCommandClsid, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(modern.getClassObject(kCommandClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    void* outer[1] = {};
+    EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(&outer), IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
+    IUnknown* command = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&command)), S_OK);
+    factory->Release();
+    EXPECT_EQ(modern.canUnloadNow(), S_FALSE);  // the command alone keeps the DLL
+    for (REFIID iid : {IID_IUnknown, IID_IExplorerCommand, IID_IObjectWithSite}) {
+        IUnknown* face = nullptr;
+        ASSERT_EQ(command->QueryInterface(iid, reinterpret_cast<void**>(&face)), S_OK);
+        IUnknown* identity = nullptr;
+        ASSERT_EQ(face->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+        EXPECT_EQ(identity, command);
+        identity->Release();
+        face->Release();
+    }
+    for (REFIID iid : {IID_IContextMenu, IID_IShellExtInit, IID_IEnumExplorerCommand, IID_IClassFactory}) {
+        out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(command->QueryInterface(iid, &out), E_NOINTERFACE);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(command->Release(), 0u);
+    EXPECT_EQ(modern.canUnloadNow(), S_OK);
+}
+
 // Every Explorer window is its own apartment: many threads create and free
 // handlers at once, and the DLL must still know when it is unused.
 TEST_F(ModuleTest, ConcurrentApartmentsKeepTheObjectCountExact) {

@@ -1,6 +1,7 @@
 #include "shell_support.h"
 
 #include <shellapi.h>
+#include <shlwapi.h>
 
 #include <cstddef>
 #include <cstring>
@@ -249,4 +250,191 @@ HMENU HostMenu(int count) {
     for (int i = 0; i < count; ++i)
         AppendMenuW(menu, MF_STRING, 1 + i, (L"Host item " + std::to_wstring(i + 1)).c_str());
     return menu;
+}
+
+// --- the Windows 11 menu's command ---
+
+IShellItemArray* ShellItems(const std::vector<std::wstring>& paths) {
+    std::vector<PIDLIST_ABSOLUTE> lists;
+    for (const std::wstring& path : paths) {
+        PIDLIST_ABSOLUTE pidl = nullptr;
+        if (SUCCEEDED(SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr))) lists.push_back(pidl);
+    }
+    IShellItemArray* items = nullptr;
+    if (lists.size() == paths.size() && !lists.empty())
+        SHCreateShellItemArrayFromIDLists(static_cast<UINT>(lists.size()),
+                                          const_cast<PCIDLIST_ABSOLUTE_ARRAY>(lists.data()), &items);
+    for (PIDLIST_ABSOLUTE pidl : lists) CoTaskMemFree(pidl);
+    return items;
+}
+
+namespace {
+
+// One item of a TestItemArray.
+class TestItem final : public IShellItem {
+public:
+    TestItem(std::wstring path, SFGAOF attributes) : m_path(std::move(path)), m_attributes(attributes) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IShellItem)) return E_NOINTERFACE;
+        *ppv = static_cast<IShellItem*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG refs = --m_refs;
+        if (refs == 0) delete this;
+        return refs;
+    }
+    STDMETHODIMP BindToHandler(IBindCtx*, REFGUID, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP GetParent(IShellItem** parent) override { *parent = nullptr; return E_NOTIMPL; }
+    // An item outside the file system has no file-system path.
+    STDMETHODIMP GetDisplayName(SIGDN sigdn, LPWSTR* name) override {
+        *name = nullptr;
+        if (sigdn == SIGDN_FILESYSPATH && !(m_attributes & SFGAO_FILESYSTEM)) return E_INVALIDARG;
+        return SHStrDupW(m_path.c_str(), name);
+    }
+    STDMETHODIMP GetAttributes(SFGAOF mask, SFGAOF* attributes) override {
+        *attributes = m_attributes & mask;
+        return *attributes == mask ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Compare(IShellItem*, SICHINTF, int*) override { return E_NOTIMPL; }
+
+private:
+    ULONG m_refs = 1;
+    std::wstring m_path;
+    SFGAOF m_attributes;
+};
+
+std::wstring TakeString(LPWSTR text) {
+    std::wstring s = text ? text : L"";
+    CoTaskMemFree(text);
+    return s;
+}
+
+// What Explorer asks of every command, the root included.
+CommandItem Describe(IExplorerCommand* command, IShellItemArray* items, HRESULT* hr) {
+    CommandItem item;
+    LPWSTR text = nullptr;
+    auto note = [&](HRESULT result) {
+        if (FAILED(result) && SUCCEEDED(*hr)) *hr = result;
+    };
+    HRESULT state = command->GetState(items, FALSE, &item.state);
+    if (state == E_PENDING) state = command->GetState(items, TRUE, &item.state);  // Explorer asks again, off its thread
+    note(state);
+    note(command->GetFlags(&item.flags));
+    note(command->GetTitle(items, &text));
+    item.title = TakeString(text);
+    text = nullptr;
+    note(command->GetIcon(items, &text));
+    item.icon = TakeString(text);
+    text = nullptr;
+    if (SUCCEEDED(command->GetToolTip(items, &text))) item.toolTip = TakeString(text);
+    note(command->GetCanonicalName(&item.name));
+    return item;
+}
+
+// The subcommand at `index` of a root that was asked for its state.
+IExplorerCommand* SubCommandAt(IExplorerCommand* root, size_t index) {
+    IEnumExplorerCommand* children = nullptr;
+    if (FAILED(root->EnumSubCommands(&children)) || !children) return nullptr;
+    IExplorerCommand* child = nullptr;
+    ULONG fetched = 0;
+    if (index) children->Skip(static_cast<ULONG>(index));
+    if (children->Next(1, &child, &fetched) != S_OK || fetched != 1) child = nullptr;
+    children->Release();
+    return child;
+}
+
+}  // namespace
+
+STDMETHODIMP TestItemArray::QueryInterface(REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IShellItemArray)) return E_NOINTERFACE;
+    *ppv = static_cast<IShellItemArray*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TestItemArray::Release() {
+    const ULONG refs = --m_refs;
+    if (refs == 0) delete this;
+    return refs;
+}
+
+STDMETHODIMP TestItemArray::GetAttributes(SIATTRIBFLAGS, SFGAOF mask, SFGAOF* attributes) {
+    *attributes = m_count ? m_attributes & mask : 0;  // every item has the same
+    return *attributes == mask ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP TestItemArray::GetItemAt(DWORD index, IShellItem** item) {
+    *item = nullptr;
+    if (index >= m_count) return E_INVALIDARG;
+    ++m_made;
+    if (index > m_highest) m_highest = index;
+    *item = new TestItem(m_pathOf(index), m_attributes);
+    return S_OK;
+}
+
+IExplorerCommand* CreateCommand() {
+    IClassFactory* factory = nullptr;
+    if (FAILED(LoadModernDll().getClassObject(kCommandClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+        return nullptr;
+    IExplorerCommand* command = nullptr;
+    factory->CreateInstance(nullptr, IID_IExplorerCommand, reinterpret_cast<void**>(&command));
+    factory->Release();
+    return command;
+}
+
+CommandMenu RightClickCommand(IShellItemArray* items) {
+    CommandMenu menu;
+    IExplorerCommand* root = CreateCommand();
+    if (!root) {
+        menu.hr = E_FAIL;
+        return menu;
+    }
+    menu.root = Describe(root, items, &menu.hr);
+    IEnumExplorerCommand* children = nullptr;
+    HRESULT hr = root->EnumSubCommands(&children);
+    if (FAILED(hr) && SUCCEEDED(menu.hr)) menu.hr = hr;
+    for (IExplorerCommand* child = nullptr; children && children->Next(1, &child, nullptr) == S_OK;) {
+        menu.items.push_back(Describe(child, items, &menu.hr));
+        child->Release();
+    }
+    if (children) children->Release();
+    root->Release();
+    return menu;
+}
+
+HRESULT InvokeCommandAt(IShellItemArray* items, size_t index, IUnknown* site, IUnknown* ownSite) {
+    IExplorerCommand* root = CreateCommand();
+    if (!root) return E_FAIL;
+    IUnknown_SetSite(root, site);
+    EXPCMDSTATE state = ECS_HIDDEN;
+    root->GetState(items, TRUE, &state);
+    HRESULT hr = E_INVALIDARG;
+    if (IExplorerCommand* child = SubCommandAt(root, index)) {
+        if (ownSite) IUnknown_SetSite(child, ownSite);
+        hr = child->Invoke(items, nullptr);
+        IUnknown_SetSite(child, nullptr);
+        child->Release();
+    }
+    IUnknown_SetSite(root, nullptr);
+    root->Release();
+    return hr;
+}
+
+STDMETHODIMP TestSite::QueryInterface(REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOleWindow)) return E_NOINTERFACE;
+    *ppv = static_cast<IOleWindow*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TestSite::Release() {
+    const ULONG refs = --m_refs;
+    if (refs == 0) delete this;
+    return refs;
 }

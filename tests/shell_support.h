@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -100,3 +101,76 @@ std::vector<MenuEntry> ReadMenu(HMENU menu);
 
 // A popup menu that already holds `count` items of the host's own.
 HMENU HostMenu(int count);
+
+// --- the Windows 11 menu's command (quillshell-modern.dll) ---
+
+// The shell's own item array for existing items, made from their ID lists as
+// Explorer makes it.
+IShellItemArray* ShellItems(const std::vector<std::wstring>& paths);
+
+// An item array of our own, as large as wanted: item i (path pathOf(i), every
+// item with the same attributes) is made when it is asked for, and counted.
+class TestItemArray final : public IShellItemArray {
+public:
+    TestItemArray(DWORD count, std::function<std::wstring(DWORD)> pathOf, SFGAOF attributes)
+        : m_count(count), m_pathOf(std::move(pathOf)), m_attributes(attributes) {}
+    DWORD itemsMade() const { return m_made; }     // GetItemAt calls
+    DWORD highestItem() const { return m_highest; }  // the highest index asked for
+    void ResetCounts() { m_made = m_highest = 0; }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP BindToHandler(IBindCtx*, REFGUID, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP GetPropertyStore(GETPROPERTYSTOREFLAGS, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP GetPropertyDescriptionList(REFPROPERTYKEY, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP GetAttributes(SIATTRIBFLAGS flags, SFGAOF mask, SFGAOF* attributes) override;
+    STDMETHODIMP GetCount(DWORD* count) override { *count = m_count; return S_OK; }
+    STDMETHODIMP GetItemAt(DWORD index, IShellItem** item) override;
+    STDMETHODIMP EnumItems(IEnumShellItems** items) override { *items = nullptr; return E_NOTIMPL; }
+
+private:
+    ULONG m_refs = 1;
+    DWORD m_count;
+    std::function<std::wstring(DWORD)> m_pathOf;
+    SFGAOF m_attributes;
+    DWORD m_made = 0, m_highest = 0;
+};
+
+// What Windows 11 Explorer asks of the command for one right-click.
+struct CommandItem {
+    std::wstring title, toolTip, icon;
+    EXPCMDSTATE state = ECS_HIDDEN;
+    EXPCMDFLAGS flags = ECF_DEFAULT;
+    GUID name{};
+};
+struct CommandMenu {
+    HRESULT hr = S_OK;  // the first call that failed, or S_OK
+    CommandItem root;
+    std::vector<CommandItem> items;  // the subcommands, in order
+};
+// A fresh root from the loaded DLL's class factory, as IExplorerCommand.
+IExplorerCommand* CreateCommand();
+// Create, GetFlags, GetState (again with fOkToBeSlow after E_PENDING),
+// GetTitle, GetIcon, then EnumSubCommands and each subcommand's GetTitle,
+// GetIcon, GetToolTip, GetState with the array, GetFlags, GetCanonicalName.
+CommandMenu RightClickCommand(IShellItemArray* items);
+// A click on the subcommand at `index`: the root with `site` set asked for its
+// state and subcommands, then the subcommand (with `ownSite`, when given)
+// invoked with the array.
+HRESULT InvokeCommandAt(IShellItemArray* items, size_t index, IUnknown* site = nullptr, IUnknown* ownSite = nullptr);
+
+// A site of the kind Explorer sets: its IOleWindow gives `window`.
+class TestSite final : public IOleWindow {
+public:
+    explicit TestSite(HWND window) : m_window(window) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetWindow(HWND* window) override { *window = m_window; return S_OK; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+private:
+    ULONG m_refs = 1;
+    HWND m_window;
+};

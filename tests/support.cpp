@@ -7,6 +7,8 @@
 
 const CLSID kHandlerClsid = {0x7D3B2E91, 0x4C6A, 0x4F1E, {0x9A, 0x27, 0x5B, 0x8C, 0x0D, 0x4E, 0x6F, 0x13}};
 
+const CLSID kCommandClsid = {0x3C79CCA4, 0x8665, 0x480D, {0xB4, 0x9E, 0x04, 0x1D, 0xB8, 0x66, 0x90, 0xE3}};
+
 std::wstring BinDir() {
     wchar_t path[MAX_PATH * 4];
     DWORD n = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
@@ -16,19 +18,31 @@ std::wstring BinDir() {
 
 std::wstring DllPath() { return BinDir() + L"\\quillshell.dll"; }
 std::wstring RegToolPath() { return BinDir() + L"\\quillshell64reg.exe"; }
+std::wstring ModernDllPath() { return BinDir() + L"\\quillshell-modern.dll"; }
+
+namespace {
+
+Dll Load(const std::wstring& path) {
+    Dll d;
+    d.module = LoadLibraryW(path.c_str());
+    if (d.module) {
+        d.getClassObject = reinterpret_cast<decltype(d.getClassObject)>(
+            reinterpret_cast<void*>(GetProcAddress(d.module, "DllGetClassObject")));
+        d.canUnloadNow = reinterpret_cast<decltype(d.canUnloadNow)>(
+            reinterpret_cast<void*>(GetProcAddress(d.module, "DllCanUnloadNow")));
+    }
+    return d;
+}
+
+}  // namespace
 
 const Dll& LoadDll() {
-    static Dll dll = [] {
-        Dll d;
-        d.module = LoadLibraryW(DllPath().c_str());
-        if (d.module) {
-            d.getClassObject = reinterpret_cast<decltype(d.getClassObject)>(
-                reinterpret_cast<void*>(GetProcAddress(d.module, "DllGetClassObject")));
-            d.canUnloadNow = reinterpret_cast<decltype(d.canUnloadNow)>(
-                reinterpret_cast<void*>(GetProcAddress(d.module, "DllCanUnloadNow")));
-        }
-        return d;
-    }();
+    static Dll dll = Load(DllPath());
+    return dll;
+}
+
+const Dll& LoadModernDll() {
+    static Dll dll = Load(ModernDllPath());
     return dll;
 }
 

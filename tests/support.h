@@ -9,11 +9,15 @@
 // {7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}
 extern const CLSID kHandlerClsid;
 
+// {3C79CCA4-8665-480D-B49E-041DB86690E3}: the Windows 11 menu's command.
+extern const CLSID kCommandClsid;
+
 // Folder of the running test program (ends without a backslash); the DLL and
 // the tool are built beside it.
 std::wstring BinDir();
 std::wstring DllPath();
 std::wstring RegToolPath();
+std::wstring ModernDllPath();
 
 // quillshell.dll loaded into this process with its two exports.
 struct Dll {
@@ -22,6 +26,7 @@ struct Dll {
     HRESULT(WINAPI* canUnloadNow)() = nullptr;
 };
 const Dll& LoadDll();
+const Dll& LoadModernDll();  // quillshell-modern.dll
 
 struct ProcessResult {
     DWORD exitCode = 0xFFFFFFFF;

@@ -14,41 +14,6 @@
 
 #include "win32.h"
 
-// A counted interface pointer: one reference, released once.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() noexcept = default;
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ComPtr(ComPtr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
-    ComPtr& operator=(ComPtr&& other) noexcept {
-        reset();
-        m_p = std::exchange(other.m_p, nullptr);
-        return *this;
-    }
-    ~ComPtr() { reset(); }
-
-    T* get() const noexcept { return m_p; }
-    T* operator->() const noexcept { return m_p; }
-    explicit operator bool() const noexcept { return m_p != nullptr; }
-    void reset() noexcept {
-        if (m_p) std::exchange(m_p, nullptr)->Release();
-    }
-    T** put() noexcept {
-        reset();
-        return &m_p;
-    }
-    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
-    template <typename U>
-    HRESULT As(ComPtr<U>* out) const noexcept {
-        return m_p->QueryInterface(__uuidof(U), out->put_void());
-    }
-
-private:
-    T* m_p = nullptr;
-};
-
 struct PidlTraits {
     using Handle = PIDLIST_ABSOLUTE;
     static Handle Invalid() noexcept { return nullptr; }
@@ -186,6 +151,10 @@ HRESULT SavePng(HBITMAP bitmap, const std::wstring& path);
 // process's DPI; a column of a PNG file, appended to the right of what the
 // file holds with `append`.
 int DrawItemBitmap(const ContextMenuHost& host, const std::wstring& pngPath, bool append);
+
+// command_host.cpp: the Windows 11 menu of quillshell-modern.dll's command
+// for these items, printed; with a click, the subcommand of that title invoked.
+int RunCommandMenu(const std::vector<std::wstring>& paths, const std::wstring& click);
 
 // window.cpp: Explorer's frame and view windows; one message-only window without a display.
 struct HostWindows {

@@ -10,6 +10,9 @@
 //   quillhost icon <png> [--append] <paths...>     the first handler item's bitmap blended
 //                                                  onto menu rows, as Vista and later draw
 //                                                  it; a column per DPI of the run
+//   quillhost modern list <paths...>               the Windows 11 menu of quillshell-modern.dll's
+//                                                  command, driven as Windows 11 Explorer does
+//   quillhost modern invoke <title> <paths...>     click its subcommand of that title
 //
 // Exit codes: 0 done, 1 the items or a window could not be made, 2 usage,
 // 3 a handler call failed, 4 no item with that caption (no handler took the verb).
@@ -22,7 +25,9 @@ int Usage() {
         L"       quillhost invoke <caption> <paths...>\n"
         L"       quillhost verb <verb> <paths...>\n"
         L"       quillhost popup <png> [--select <caption>] <paths...>\n"
-        L"       quillhost icon <png> [--append] <paths...>");
+        L"       quillhost icon <png> [--append] <paths...>\n"
+        L"       quillhost modern list <paths...>\n"
+        L"       quillhost modern invoke <title> <paths...>");
     return kExitUsage;
 }
 
@@ -165,6 +170,12 @@ int Icon(const Session& session, const std::wstring& png, bool append) {
 int Run(int argc, wchar_t** argv) {
     if (argc < 3) return Usage();
     const std::wstring command = argv[1];
+    if (command == L"modern") {
+        const std::wstring action = argv[2];
+        const int first = action == L"invoke" ? 4 : 3;
+        if ((action != L"list" && action != L"invoke") || first >= argc) return Usage();
+        return RunCommandMenu({argv + first, argv + argc}, action == L"invoke" ? argv[3] : L"");
+    }
     if (command != L"list" && command != L"invoke" && command != L"verb" && command != L"popup" &&
         command != L"icon")
         return Usage();

@@ -1,0 +1,5 @@
+// quillshell.dll serves the context-menu handler alone.
+#include "context_menu.h"
+#include "module.h"
+
+const ServerClass g_serverClass = {CLSID_QuillShellContextMenu, CreateContextMenu};

@@ -1,0 +1,369 @@
+// The Windows 11 menu: IExplorerCommand objects of the shared core.
+//
+// Explorer creates the root, sets its site, asks its flags, its state for the
+// selection (at every right-click, on the shell's thread), its title and icon,
+// then enumerates its subcommands without an item array and asks each for its
+// title, icon, tooltip and state with the array; a click invokes a subcommand
+// with the array. Everything before the click reads the array's count, its
+// attributes and its first item only.
+#include "explorer_command.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <new>
+
+#include "core.h"
+#include "item_array.h"
+#include "module.h"
+#include "res/resource.h"
+#include "verbs.h"
+#include "win32.h"
+
+const CLSID CLSID_QuillShellExplorerCommand = {
+    0x3C79CCA4, 0x8665, 0x480D, {0xB4, 0x9E, 0x04, 0x1D, 0xB8, 0x66, 0x90, 0xE3}};
+
+#define QUILL_WIDE_TEXT(x) L## #x
+#define QUILL_WIDE(x) QUILL_WIDE_TEXT(x)
+
+namespace {
+
+// Each subcommand's canonical name: fixed, so that Explorer and policies can
+// tell the commands apart whatever their captions.
+struct CanonicalName {
+    int nCommand;
+    GUID guid;
+};
+const CanonicalName kCanonicalNames[] = {
+    {kUnpackTo, {0x5716F731, 0x08CC, 0x49B4, {0xA6, 0x98, 0x0E, 0x2A, 0x5C, 0xF5, 0x0C, 0x6D}}},
+    {kUnpackHere, {0xB9AFC773, 0x0453, 0x4D7A, {0x84, 0x27, 0x14, 0x19, 0x23, 0xA7, 0xD1, 0x6C}}},
+    {kUnpackToFolder, {0xA4E9D025, 0xFF39, 0x433A, {0x9E, 0xD2, 0xEC, 0xB3, 0x99, 0x2E, 0x44, 0x49}}},
+    {kTest, {0x3E397C8F, 0xAC82, 0x4F0A, {0xBC, 0x21, 0xA6, 0x0A, 0x6E, 0x01, 0x1E, 0xA6}}},
+    {kZipTo, {0x02E033C9, 0xB08B, 0x405A, {0x93, 0x1D, 0x49, 0xB0, 0x86, 0x2C, 0xD5, 0x41}}},
+    {kZip, {0x0A13A779, 0x127A, 0x4226, {0xAA, 0x60, 0x1D, 0x4B, 0xE6, 0x45, 0x38, 0xEA}}},
+    {kZipWithMPW, {0x2AFDCF58, 0x1BBC, 0x418A, {0x95, 0x0E, 0x58, 0xA9, 0x02, 0x26, 0xA7, 0xFD}}},
+};
+
+HRESULT CopyOut(const std::wstring& text, LPWSTR* out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return SHStrDupW(text.c_str(), out);
+}
+
+// "<this DLL's path>,-<icon id>": the shell loads the icon from our resources.
+std::wstring IconLocation() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(ModuleInstance(), path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path + L",-" QUILL_WIDE(IDI_MENU);
+}
+
+std::wstring HelpText(int nCommand) {
+    const VerbInfo* row = FindVerbByCommand(static_cast<UINT_PTR>(nCommand));
+    const wchar_t* text = nullptr;
+    const int length =
+        row ? LoadStringW(ModuleInstance(), static_cast<UINT>(row->nHelpStringId), reinterpret_cast<LPWSTR>(&text), 0)
+            : 0;
+    return text && length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
+}
+
+// What one item array gets: the group, or nothing for an invalid selection.
+struct Classified {
+    bool valid = false;
+    bool archive = false;
+    SelectionHead head;
+};
+Classified Classify(IShellItemArray* items) {
+    Classified c;
+    c.valid = ReadSelectionHead(items, &c.head);
+    c.archive = c.valid && IsArchiveSelection(CShellUtil(), c.head);
+    return c;
+}
+
+// Whether a command belongs to the group of such a selection.
+bool InGroup(int nCommand, bool archive) {
+    const bool extract = nCommand == kUnpackTo || nCommand == kUnpackHere || nCommand == kUnpackToFolder ||
+                         nCommand == kTest;
+    const bool create = nCommand == kZipTo || nCommand == kZip || nCommand == kZipWithMPW;
+    return archive ? extract : create;
+}
+
+// IUnknown and IObjectWithSite of every command; the object count.
+class CommandBase : public IExplorerCommand, public IObjectWithSite {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IExplorerCommand)) {
+            *ppv = static_cast<IExplorerCommand*>(this);
+        } else if (IsEqualIID(riid, IID_IObjectWithSite)) {
+            *ppv = static_cast<IObjectWithSite*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG cRef = --m_cRef;
+        if (cRef == 0) delete this;
+        return cRef;
+    }
+
+    // IObjectWithSite
+    STDMETHODIMP SetSite(IUnknown* site) override {
+        if (site) site->AddRef();
+        m_site.reset();
+        *m_site.put() = site;
+        return S_OK;
+    }
+    STDMETHODIMP GetSite(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        return m_site ? m_site->QueryInterface(riid, ppv) : E_FAIL;
+    }
+
+    // Every command shows the extension's icon.
+    STDMETHODIMP GetIcon(IShellItemArray*, LPWSTR* ppszIcon) override {
+        return ComBoundary([&] { return CopyOut(IconLocation(), ppszIcon); });
+    }
+
+    // The window of the site, or null.
+    HWND SiteWindow() const noexcept {
+        HWND hwnd = nullptr;
+        if (!m_site || FAILED(IUnknown_GetWindow(m_site.get(), &hwnd))) return nullptr;
+        return hwnd;
+    }
+
+protected:
+    CommandBase() noexcept { ++g_cDllObjects; }
+    virtual ~CommandBase() { --g_cDllObjects; }
+
+private:
+    ULONG m_cRef = 1;
+    ComPtr<IUnknown> m_site;
+};
+
+// The root: "Quillshell", with the group as subcommands.
+class CExplorerCommand final : public CommandBase {
+public:
+    STDMETHODIMP GetTitle(IShellItemArray*, LPWSTR* ppszName) override {
+        return ComBoundary([&] { return CopyOut(L"Quillshell", ppszName); });
+    }
+    STDMETHODIMP GetToolTip(IShellItemArray*, LPWSTR* ppszInfotip) override {
+        if (ppszInfotip) *ppszInfotip = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetCanonicalName(GUID* pguidCommandName) override {
+        if (!pguidCommandName) return E_POINTER;
+        *pguidCommandName = CLSID_QuillShellExplorerCommand;
+        return S_OK;
+    }
+    // Quick at any time (the count, the attributes, the first item), so never
+    // E_PENDING. The selection is kept for EnumSubCommands, which gets none.
+    STDMETHODIMP GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState) override {
+        ModuleStateGuard state;
+        if (!pCmdState) return E_POINTER;
+        *pCmdState = ECS_HIDDEN;
+        return ComBoundary([&] {
+            m_selection = Classified();
+            m_selection = Classify(psiItemArray);
+            *pCmdState = m_selection.valid ? ECS_ENABLED : ECS_HIDDEN;
+            return S_OK;
+        });
+    }
+    STDMETHODIMP Invoke(IShellItemArray*, IBindCtx*) override { return E_NOTIMPL; }  // only its subcommands run
+    STDMETHODIMP GetFlags(EXPCMDFLAGS* pFlags) override {
+        if (!pFlags) return E_POINTER;
+        *pFlags = ECF_HASSUBCOMMANDS;
+        return S_OK;
+    }
+    STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** ppEnum) override;
+
+private:
+    Classified m_selection;  // the one GetState was last asked about
+};
+
+// One command of the group.
+class CSubCommand final : public CommandBase {
+public:
+    CSubCommand(CExplorerCommand* root, GroupItem item) noexcept : m_item(std::move(item)) {
+        root->AddRef();
+        *m_root.put() = root;
+    }
+
+    // The caption for the array when it is given (the same item of its group),
+    // else the one made for the root's selection.
+    STDMETHODIMP GetTitle(IShellItemArray* psiItemArray, LPWSTR* ppszName) override {
+        ModuleStateGuard state;
+        return ComBoundary([&] {
+            const Classified c = Classify(psiItemArray);
+            if (c.valid && InGroup(m_item.nCommand, c.archive)) {
+                for (const GroupItem& item : MakeGroup(CShellUtil(), c.head, c.archive).items)
+                    if (item.nCommand == m_item.nCommand) return CopyOut(item.strCaption, ppszName);
+            }
+            return CopyOut(m_item.strCaption, ppszName);
+        });
+    }
+    STDMETHODIMP GetToolTip(IShellItemArray*, LPWSTR* ppszInfotip) override {
+        ModuleStateGuard state;
+        return ComBoundary([&] { return CopyOut(HelpText(m_item.nCommand), ppszInfotip); });
+    }
+    STDMETHODIMP GetCanonicalName(GUID* pguidCommandName) override {
+        if (!pguidCommandName) return E_POINTER;
+        *pguidCommandName = GUID_NULL;
+        for (const CanonicalName& name : kCanonicalNames)
+            if (name.nCommand == m_item.nCommand) *pguidCommandName = name.guid;
+        return S_OK;
+    }
+    // Hidden for an array whose group does not hold this command.
+    STDMETHODIMP GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState) override {
+        ModuleStateGuard state;
+        if (!pCmdState) return E_POINTER;
+        *pCmdState = ECS_HIDDEN;
+        return ComBoundary([&] {
+            if (!psiItemArray) {
+                *pCmdState = ECS_ENABLED;
+                return S_OK;
+            }
+            const Classified c = Classify(psiItemArray);
+            *pCmdState = c.valid && InGroup(m_item.nCommand, c.archive) ? ECS_ENABLED : ECS_HIDDEN;
+            return S_OK;
+        });
+    }
+    STDMETHODIMP Invoke(IShellItemArray* psiItemArray, IBindCtx* pbc) override;
+    STDMETHODIMP GetFlags(EXPCMDFLAGS* pFlags) override {
+        if (!pFlags) return E_POINTER;
+        *pFlags = ECF_DEFAULT;
+        return S_OK;
+    }
+    STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** ppEnum) override {
+        if (ppEnum) *ppEnum = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    ComPtr<CExplorerCommand> m_root;  // its site owns the box when this command has none
+    GroupItem m_item;
+};
+
+// Exactly what a click on the same classic item does, with the whole array.
+STDMETHODIMP CSubCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*) {
+    ModuleStateGuard state;
+    return ComBoundary([&]() -> HRESULT {
+        const Classified c = Classify(psiItemArray);
+        if (!c.valid || !InGroup(m_item.nCommand, c.archive)) return E_INVALIDARG;
+        std::vector<std::wstring> paths;
+        if (!ReadSelectionPaths(psiItemArray, &paths)) return E_INVALIDARG;
+        const CommandGroup group = MakeGroup(CShellUtil(), c.head, c.archive);
+        std::wstring directory;
+        ReadProgramFolder(directory);
+        HWND hwnd = SiteWindow();
+        if (!hwnd) hwnd = m_root->SiteWindow();
+        // As the classic InvokeCommand: S_OK once dispatched; a failed start
+        // was shown to the user.
+        StartCommand({static_cast<UINT>(m_item.nCommand), paths, group.zipName, paths.back(), directory}, hwnd,
+                     false);
+        return S_OK;
+    });
+}
+
+// The subcommands of one selection, each made when it is asked for.
+class CEnumSubCommands final : public IEnumExplorerCommand {
+public:
+    CEnumSubCommands(CExplorerCommand* root, std::vector<GroupItem> items) noexcept : m_items(std::move(items)) {
+        ++g_cDllObjects;
+        root->AddRef();
+        *m_root.put() = root;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumExplorerCommand)) return E_NOINTERFACE;
+        *ppv = static_cast<IEnumExplorerCommand*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG cRef = --m_cRef;
+        if (cRef == 0) delete this;
+        return cRef;
+    }
+
+    STDMETHODIMP Next(ULONG celt, IExplorerCommand** pUICommand, ULONG* pceltFetched) override {
+        if (pceltFetched) *pceltFetched = 0;
+        if (!pUICommand || (celt > 1 && !pceltFetched)) return E_POINTER;
+        return ComBoundary([&]() -> HRESULT {
+            ULONG fetched = 0;
+            for (; fetched < celt && m_next < m_items.size(); ++fetched, ++m_next) {
+                IExplorerCommand* command = nullptr;
+                try {
+                    command = new (std::nothrow) CSubCommand(m_root.get(), m_items[m_next]);
+                } catch (const std::bad_alloc&) {  // the caption's copy
+                }
+                if (!command) {
+                    for (ULONG i = 0; i < fetched; ++i) pUICommand[i]->Release();
+                    return E_OUTOFMEMORY;
+                }
+                pUICommand[fetched] = command;
+            }
+            if (pceltFetched) *pceltFetched = fetched;
+            return fetched == celt ? S_OK : S_FALSE;
+        });
+    }
+    STDMETHODIMP Skip(ULONG celt) override {
+        const size_t left = m_items.size() - m_next;
+        m_next += celt < left ? celt : left;
+        return celt <= left ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override {
+        m_next = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IEnumExplorerCommand** ppenum) override {
+        if (ppenum) *ppenum = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    ~CEnumSubCommands() { --g_cDllObjects; }
+    ULONG m_cRef = 1;
+    ComPtr<CExplorerCommand> m_root;
+    std::vector<GroupItem> m_items;
+    size_t m_next = 0;
+};
+
+STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** ppEnum) {
+    ModuleStateGuard state;
+    if (!ppEnum) return E_POINTER;
+    *ppEnum = nullptr;
+    return ComBoundary([&] {
+        // No selection asked about, or an invalid one: no subcommands.
+        std::vector<GroupItem> items;
+        if (m_selection.valid) items = MakeGroup(CShellUtil(), m_selection.head, m_selection.archive).items;
+        auto* enumerator = new (std::nothrow) CEnumSubCommands(this, std::move(items));
+        if (!enumerator) return E_OUTOFMEMORY;
+        *ppEnum = enumerator;
+        return S_OK;
+    });
+}
+
+}  // namespace
+
+HRESULT CreateExplorerCommand(REFIID riid, void** ppv) {
+    auto* command = new (std::nothrow) CExplorerCommand();
+    if (!command) return E_OUTOFMEMORY;
+    const HRESULT hr = command->QueryInterface(riid, ppv);
+    command->Release();
+    return hr;
+}
