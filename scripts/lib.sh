@@ -6,8 +6,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 
 PACKAGES="g++-mingw-w64-x86-64 wine wine64 xvfb xauth cmake googletest clang lld nsis"
-# The MSI, reproducible package times, Authenticode signing.
-PACKAGES="$PACKAGES wixl msitools faketime osslsigncode openssl"
+# The MSI, reproducible package times, Authenticode signing, the MSIX packer.
+PACKAGES="$PACKAGES wixl msitools faketime osslsigncode openssl python3"
 # libFuzzer and the sanitizers' runtimes: only recommended by clang, so not installed with it.
 PACKAGES="$PACKAGES libclang-rt-14-dev"
 
