@@ -6,8 +6,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 
 PACKAGES="g++-mingw-w64-x86-64 wine wine64 xvfb xauth cmake googletest clang lld nsis"
-# The MSI, reproducible package times, Authenticode signing.
-PACKAGES="$PACKAGES wixl msitools faketime osslsigncode openssl"
+# The MSI, reproducible package times, Authenticode signing, the MSIX packer.
+PACKAGES="$PACKAGES wixl msitools faketime osslsigncode openssl python3"
 # 7-Zip unpacks the signed installers to check what they carry.
 PACKAGES="$PACKAGES p7zip-full"
 # libFuzzer and the sanitizers' runtimes: only recommended by clang, so not installed with it.
@@ -21,10 +21,69 @@ ensure_packages() {
   for p in $PACKAGES "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
   done
-  [ -z "$missing" ] && return 0
-  echo "== installing:$missing"
+  if [ -n "$missing" ]; then
+    echo "== installing:$missing"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+  fi
+  ensure_osslsigncode
+}
+
+# The entry of the suite <codename>-backports (deb822), derived from the
+# machine's own entry for <codename>: the same URIs, components and key.
+# Reads ROOT/etc/apt (ROOT empty: this machine's).
+backports_entry() {
+  local root=${1:-} codename f
+  codename=$(. "$root/etc/os-release" 2>/dev/null && echo "${VERSION_CODENAME:-}")
+  [ -n "$codename" ] || return 1
+  for f in "$root"/etc/apt/sources.list.d/*.sources "$root/etc/apt/sources.list" "$root"/etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    awk -v s="$codename" '
+      function flush() {
+        if (!done && (" " types " ") ~ / deb / && (" " suites " ") ~ (" " s " ") && uris != "") {
+          printf "Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: %s\n", uris, s, comps
+          if (key != "") printf "Signed-By: %s\n", key
+          done = 1
+        }
+        types = suites = uris = comps = key = ""
+      }
+      /^[ \t]*#/ { next }
+      /^[ \t]*$/ { flush(); next }
+      /^Types:/ { types = $0; sub(/^Types:[ \t]*/, "", types); next }
+      /^Suites:/ { suites = $0; sub(/^Suites:[ \t]*/, "", suites); next }
+      /^URIs:/ { uris = $0; sub(/^URIs:[ \t]*/, "", uris); next }
+      /^Components:/ { comps = $0; sub(/^Components:[ \t]*/, "", comps); next }
+      /^Signed-By:[ \t]*[^ \t]/ { key = $0; sub(/^Signed-By:[ \t]*/, "", key); next }
+      $1 == "deb" {   # one-line form: deb [options] URI suite components...
+        i = 2; opts = ""
+        if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) opts = opts " " $(i++); opts = opts " " $(i++) }
+        if ($(i + 1) == s) {
+          types = "deb"; uris = $i; suites = s; comps = ""
+          for (j = i + 2; j <= NF; j++) comps = comps (comps == "" ? "" : " ") $j
+          if (match(opts, /signed-by=[^] ]+/)) key = substr(opts, RSTART + 10, RLENGTH - 10)
+          flush()
+        }
+      }
+      END { flush() }' "$f" | head -n 5 | grep . && return 0
+  done
+  return 1
+}
+
+# Signing MSIX packages needs osslsigncode 2.7 or later: Debian 12 has 2.5,
+# its backports suite a later one. The suite is added when it is needed.
+ensure_osslsigncode() {
+  local v entry
+  v=$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null || true)
+  [ -n "$v" ] && dpkg --compare-versions "$v" ge 2.7 && return 0
+  entry=$(backports_entry) || { echo "osslsigncode $v cannot sign MSIX packages, and no backports suite can be derived"; return 0; }
+  local suite
+  suite=$(echo "$entry" | sed -n 's/^Suites: //p')
+  echo "== installing osslsigncode from $suite (MSIX signing needs 2.7 or later)"
+  if ! grep -rqs "$suite" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    echo "$entry" | as_root tee /etc/apt/sources.list.d/quillshell-backports.sources >/dev/null
+  fi
   as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$suite" osslsigncode >/dev/null
 }
 
 configure_and_build() {

@@ -5,7 +5,9 @@
 # signed NSIS installer and MSI put on disk under Wine, and every PE file that
 # the installer and uninstaller carry (their plugins), and rejects a flipped
 # byte; a signed release without a timestamp is refused unless asked for;
-# the README names this version's MSI.
+# the MSIX package's block map, content types and manifest hold, and its
+# Publisher is the signing certificate's subject as Windows writes it; the
+# README names this version's MSI.
 #
 # usage: release_test.sh <source folder> <work folder> <build's bin folder>
 set -uo pipefail
@@ -32,7 +34,8 @@ mkdir -p "$ca"
 {
   openssl req -x509 -newkey rsa:2048 -nodes -keyout "$ca/ca.key" -out "$ca/ca.crt" -days 3650 \
     -subj "/CN=Quillshell test CA" -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
-  openssl req -newkey rsa:2048 -nodes -keyout "$ca/sign.key" -out "$ca/sign.csr" -subj "/CN=Quillshell test signer"
+  openssl req -newkey rsa:2048 -nodes -keyout "$ca/sign.key" -out "$ca/sign.csr" \
+    -subj "/C=DE/ST=Land/L=Town/O=Quillshell, Test Ltd/CN=Quillshell test signer"
   printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >"$ca/ext"
   # Valid from before the fixed signing time, which lies in the past.
   openssl x509 -req -in "$ca/sign.csr" -CA "$ca/ca.crt" -CAkey "$ca/ca.key" -set_serial 1 -days 3650 \
@@ -54,11 +57,11 @@ same() { # dist A, dist B, what
   local f
   [ -f "$1/SHA256SUMS" ] || { fail "$3: no release in $1"; return; }
   diff -r "$1" "$2" >"$work/diff" 2>&1 || { fail "$3: the releases differ"; sed 's/^/    | /' "$work/diff"; }
-  [ "$(ls "$1" | wc -l)" = 5 ] || fail "$3: $(ls "$1" | tr '\n' ' ') is not five files"
+  [ "$(ls "$1" | wc -l)" = 7 ] || fail "$3: $(ls "$1" | tr '\n' ' ') is not seven files"
   echo "$3:"; sed 's/^/    /' "$1/SHA256SUMS"
   (cd "$1" && sha256sum -c --quiet SHA256SUMS) || fail "$3: SHA256SUMS does not match"
   for f in "$1"/*; do
-    case $f in *.dll | *.exe | *.msi) grep -qF "$work" "$f" && fail "$3: $(basename "$f") holds a build path" ;; esac
+    case $f in *.dll | *.exe | *.msi | *.msix) grep -qF "$work" "$f" && fail "$3: $(basename "$f") holds a build path" ;; esac
   done
 }
 
@@ -114,11 +117,18 @@ verify_carried() { # installer, what
 }
 verify_carried "$a-signed/quillshell-$version-setup.exe" "the installer"
 
+step "the MSIX package: block map, content types, manifest; Publisher as Windows writes the subject"
+python3 "$src/tests/msix_check.py" "$a/quillshell-modern.msix" "$version" "CN=Quillshell Development" || fail "unsigned MSIX"
+# Windows' order and quoting: the last name part first, ST as S, a comma quoted.
+python3 "$src/tests/msix_check.py" "$a-signed/quillshell-modern.msix" "$version" \
+  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' || fail "signed MSIX"
+
 step "a flipped byte is rejected"
-for f in quillshell.dll "quillshell-$version-x64.msi"; do
-  cp "$a-signed/$f" "$work/flipped"
-  # A byte well inside the signed content (past the headers).
-  printf '\x5a' | dd of="$work/flipped" bs=1 seek=20000 conv=notrunc status=none
+for f in quillshell.dll:20000 "quillshell-$version-x64.msi:20000" quillshell-modern.msix:200; do
+  cp "$a-signed/${f%:*}" "$work/flipped"
+  # A byte well inside the signed content (past the headers; in the MSIX, the manifest).
+  printf '\x5a' | dd of="$work/flipped" bs=1 seek="${f##*:}" conv=notrunc status=none
+  f=${f%:*}
   if osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/flipped" >"$work/verify" 2>&1; then
     fail "$f with a flipped byte verified"
   else

@@ -6,10 +6,14 @@ right, its upper-right end capped in red.
 - menu.ico: on nothing (32 bpp with alpha, edges smoothed), one image drawn
   for each of 16, 20, 24, 32, 40 and 48 px: the small-icon sizes at 100 to
   300 % display scale.
+- ../../installer/msix/Assets/*.png: the Windows 11 package's logos, drawn
+  like the icon (RGBA PNG), at the sizes its manifest names.
 
 Run from this folder; the generated files are committed."""
 import math
+import os
 import struct
+import zlib
 
 WHITE = (255, 255, 255)
 BLUE = (40, 90, 200)
@@ -18,6 +22,8 @@ RED = (210, 30, 30)
 RED_EDGE = (130, 15, 15)
 
 ICON_SIZES = (16, 20, 24, 32, 40, 48)
+# The package's logos: file name and size (the manifest names them).
+LOGOS = (("Square44x44Logo.png", 44), ("Square150x150Logo.png", 150), ("StoreLogo.png", 50))
 
 
 def capsule(px, py, size, edge_width, margin=0.0):
@@ -108,6 +114,27 @@ def write_ico(path, sizes):
         f.write(directory + b"".join(images))
 
 
+def write_png(path, size):
+    """RGBA, 8 bits a channel, straight alpha; fixed zlib level: same bytes each run."""
+    rows = b""
+    for y in range(size):
+        rows += b"\0"  # filter: none
+        for x in range(size):
+            b, g, r, a = icon_pixel(x, y, size)
+            rows += bytes((r, g, b, a))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    ihdr = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
     write_bmp("menu13.bmp", 13)
     write_ico("menu.ico", ICON_SIZES)
+    assets = os.path.join("..", "..", "installer", "msix", "Assets")
+    os.makedirs(assets, exist_ok=True)
+    for name, size in LOGOS:
+        write_png(os.path.join(assets, name), size)
