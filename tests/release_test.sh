@@ -38,6 +38,8 @@ mkdir -p "$ca"
   # Valid from before the fixed signing time, which lies in the past.
   openssl x509 -req -in "$ca/sign.csr" -CA "$ca/ca.crt" -CAkey "$ca/ca.key" -set_serial 1 -days 3650 \
     -extfile "$ca/ext" -out "$ca/sign.crt"
+  # The certificate with its chain, the root first: the signer is the one that issued none.
+  cat "$ca/ca.crt" "$ca/sign.crt" >"$ca/chain.crt"
 } >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; echo "FAIL: openssl"; exit 1; }
 
 # Two copies of the source in folders of different names and depths.
@@ -73,10 +75,10 @@ version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$work/a/build/CMakeCache.tx
 grep -qF "quillshell-$version-x64.msi" "$src/README.md" || fail "README.md does not name quillshell-$version-x64.msi"
 
 step "two signed releases from the same folders (signing time fixed)"
-export QUILLSHELL_SIGN_CERT=$ca/sign.crt QUILLSHELL_SIGN_KEY=$ca/sign.key
+export QUILLSHELL_SIGN_CERT=$ca/chain.crt QUILLSHELL_SIGN_KEY=$ca/sign.key
 release "$work/a/src" "$a-signed" 1
 release "$work/second copy/b/src" "$b-signed" 1
-grep -q "signed with $ca/sign.crt" "$a-signed.log" || fail "a signed release does not say so"
+grep -qF "signed with $ca/chain.crt (CN=Quillshell test signer, O=" "$a-signed.log" || fail "a signed release does not say so"
 same "$a-signed" "$b-signed" "signed"
 
 step "a signing failure fails the release and leaves no release"
