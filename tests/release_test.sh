@@ -40,6 +40,8 @@ mkdir -p "$ca"
   # Valid from before the fixed signing time, which lies in the past.
   openssl x509 -req -in "$ca/sign.csr" -CA "$ca/ca.crt" -CAkey "$ca/ca.key" -set_serial 1 -days 3650 \
     -extfile "$ca/ext" -out "$ca/sign.crt"
+  # The certificate with its chain, the root first: the signer is the one that issued none.
+  cat "$ca/ca.crt" "$ca/sign.crt" >"$ca/chain.crt"
 } >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; echo "FAIL: openssl"; exit 1; }
 
 # Two copies of the source in folders of different names and depths.
@@ -75,7 +77,7 @@ version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$work/a/build/CMakeCache.tx
 grep -qF "quillshell-$version-x64.msi" "$src/README.md" || fail "README.md does not name quillshell-$version-x64.msi"
 
 step "a signed release without a timestamp server is refused unless asked for"
-export QUILLSHELL_SIGN_CERT=$ca/sign.crt QUILLSHELL_SIGN_KEY=$ca/sign.key
+export QUILLSHELL_SIGN_CERT=$ca/chain.crt QUILLSHELL_SIGN_KEY=$ca/sign.key
 RELEASE_BUILD="$work/a/build" DIST="$work/a/untimed" RELEASE_KEEP_BUILD=1 \
   "$work/a/src/scripts/release" >"$work/untimed.log" 2>&1 && fail "a signed release without a timestamp succeeded"
 grep -q 'QUILLSHELL_SIGN_NO_TIMESTAMP' "$work/untimed.log" || { fail "the refusal does not say how to go on"; sed 's/^/    | /' "$work/untimed.log"; }
@@ -85,7 +87,8 @@ step "two signed releases from the same folders (no timestamp, signing time fixe
 export QUILLSHELL_SIGN_NO_TIMESTAMP=1
 release "$work/a/src" "$a-signed" 1
 release "$work/second copy/b/src" "$b-signed" 1
-grep -q "signed with $ca/sign.crt.*NOT TIMESTAMPED" "$a-signed.log" || fail "a signed release does not say it is signed and not timestamped"
+grep -qF "signed with $ca/chain.crt (CN=Quillshell test signer, O=" "$a-signed.log" || fail "a signed release does not say so"
+grep -q "NOT TIMESTAMPED" "$a-signed.log" || fail "a signed release without a timestamp does not say so"
 same "$a-signed" "$b-signed" "signed"
 
 step "a signing failure fails the release and leaves no release"

@@ -16,7 +16,6 @@ import base64
 import hashlib
 import os
 import struct
-import subprocess
 import sys
 import time
 import zlib
@@ -84,33 +83,47 @@ def quote(value):
     return value
 
 
-def windows_subject(cert_der):
-    """The subject as Windows writes it, which a package's Publisher must equal:
-    the last RDN first, "KEY=value" joined with ", " (RFC 4514 order)."""
+def tbs_fields(cert_der):
     _, s, e = der(cert_der, 0)                   # Certificate
     _, s, e = der(cert_der, s)                   # TBSCertificate
     fields = list(children(cert_der, s, e))
-    if fields[0][0] == 0xA0:                     # [0] version
-        fields = fields[1:]
-    _, s, e = fields[4]                          # serial, signature, issuer, validity, subject
+    return fields[1:] if fields[0][0] == 0xA0 else fields  # without [0] version
+
+
+def name_der(cert_der, index):
+    """The raw issuer (2) or subject (4) of a certificate."""
+    _, s, e = tbs_fields(cert_der)[index]
+    return cert_der[s:e]
+
+
+def windows_subject(cert_der):
+    """The subject as Windows writes it, which a package's Publisher must equal:
+    the last RDN first, "KEY=value" joined with ", " (RFC 4514 order)."""
+    name = name_der(cert_der, 4)
     rdns = []
-    for _, rs, re_ in children(cert_der, s, e):  # SET of attributes
+    for _, rs, re_ in children(name, 0, len(name)):  # SET of attributes
         parts = []
-        for _, as_, ae in children(cert_der, rs, re_):
-            (_, os_, oe), (vtag, vs, ve) = list(children(cert_der, as_, ae))
-            key = oid(cert_der[os_:oe])
+        for _, as_, ae in children(name, rs, re_):
+            (_, os_, oe), (vtag, vs, ve) = list(children(name, as_, ae))
+            key = oid(name[os_:oe])
             if vtag not in STRING_TYPES:
                 raise ValueError(f"subject attribute {key} is not a string (tag {vtag:#x})")
-            value = cert_der[vs:ve].decode(STRING_TYPES[vtag])
+            value = name[vs:ve].decode(STRING_TYPES[vtag])
             parts.append(X500_NAMES.get(key, "OID." + key) + "=" + quote(value))
         rdns.append(" + ".join(parts))
     return ", ".join(reversed(rdns))
 
 
 def publisher(cert_pem):
-    cert_der = subprocess.run(["openssl", "x509", "-in", cert_pem, "-outform", "DER"],
-                              check=True, capture_output=True).stdout
-    return windows_subject(cert_der)
+    """The Publisher for the signing certificate of a PEM file, which may hold
+    its chain too, in any order: the one certificate that issued none of the others."""
+    with open(cert_pem) as f:
+        pem = f.read().split("-----BEGIN CERTIFICATE-----")[1:]
+    certs = [base64.b64decode("".join(c.split("-----END CERTIFICATE-----")[0].split())) for c in pem]
+    leaves = [c for c in certs if not any(o is not c and name_der(o, 2) == name_der(c, 4) for o in certs)]
+    if len(leaves) != 1:
+        raise ValueError(f"{cert_pem}: {len(certs)} certificates, {len(leaves)} of them issued none of the others")
+    return windows_subject(leaves[0])
 
 
 def xml_escape(s):
