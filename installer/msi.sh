@@ -28,7 +28,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$wxs" "$work/quillshell.wxs"
 cp "$bindir/quillshell.dll" "$bindir/quillshell64reg.exe" "$bindir/quillshell-modern.dll" "$bindir/quillshell-modern.msix" "$work/"
-touch -d "@$epoch" "$work"/*
+# What the package's manifest names in its external location, beside the DLL.
+cp -r "$(dirname "$wxs")/msix/Assets" "$work/Assets"
+touch -d "@$epoch" "$work"/* "$work"/Assets/*
 when=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
 (cd "$work" && TZ=UTC faketime -f "$when" wixl -a x64 -D "Version=$version" -D "ProductCode=$product" \
    -o package.msi quillshell.wxs)
@@ -43,7 +45,7 @@ msibuild "$work/package.msi" -q "INSERT INTO \`LaunchCondition\` (\`Condition\`,
 # unversioned one: without a Version here a major upgrade would install no
 # new file and then remove the old product's. A file hash is for unversioned
 # files only.
-for f in quillshell.dll quillshell64reg.exe quillshell_modern.dll; do
+for f in quillshell.dll quillshell64reg.exe quillshell_modern.dll modern_program.exe; do
   msibuild "$work/package.msi" -q "UPDATE \`File\` SET \`Version\` = '$version.0', \`Language\` = '1033' WHERE \`File\` = '$f'"
   msibuild "$work/package.msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$f'"
 done

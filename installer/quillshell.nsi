@@ -7,7 +7,9 @@
 ;   <folder>\quillshell.dll, quillshell64reg.exe, uninstall.exe
 ;   <folder>\Modern\quillshell-modern.dll, quillshell-modern.msix: the Windows 11
 ;     menu's command and its package (identity only), which on Windows 11 is
-;     registered for all users with Modern\ as its external location
+;     registered for all users with Modern\ as its external location; what the
+;     package's manifest names lies there too: its application's program (a
+;     copy of quillshell64reg.exe, which nothing starts) and Assets\*.png
 ;   the class registration, through "quillshell64reg.exe <encoded dll path>"
 ;   HKCR\*\shellex\ContextMenuHandlers\Quillshell          (default) = {CLSID}
 ;   HKCR\Directory\shellex\ContextMenuHandlers\Quillshell  (default) = {CLSID}
@@ -49,6 +51,9 @@ RequestExecutionLevel admin
 !endif
 !ifndef MSI_UPGRADE_CODE
   !error "define MSI_UPGRADE_CODE: the UpgradeCode of installer/quillshell.wxs"
+!endif
+!ifndef ASSETS
+  !error "define ASSETS: the folder of the package's logos (installer/msix/Assets)"
 !endif
 !ifndef PLUGINS
   !error "define PLUGINS: the folder of the (signed) amd64-unicode plugins"
@@ -374,9 +379,12 @@ Function ${prefix}RemoveInstalledFiles
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\uninstall.exe"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.dll"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.msix"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell64reg.exe"
+  Delete "$INSTDIR\Modern\Assets\*.png"
+  RMDir "$INSTDIR\Modern\Assets"
   Call ${prefix}RemoveMovedFiles
   Pop $R0
-  ${If} ${FileExists} "$INSTDIR\Modern\quillshell-modern.*"
+  ${If} ${FileExists} "$INSTDIR\Modern\quillshell*"
     RMDir /REBOOTOK "$INSTDIR\Modern"
   ${Else}
     RMDir "$INSTDIR\Modern"
@@ -451,6 +459,9 @@ Function RollBack
   !insertmacro RestoreFile "Modern\quillshell-modern.msix" 16 $MovedPackage
   ${If} $ModernMade == 1
     SetOutPath "$TEMP"
+    Delete "$INSTDIR\Modern\quillshell64reg.exe"
+    Delete "$INSTDIR\Modern\Assets\*.png"
+    RMDir "$INSTDIR\Modern\Assets"
     RMDir "$INSTDIR\Modern"
   ${EndIf}
   ${If} $FolderMade == 1
@@ -733,6 +744,10 @@ Section "Install"
   SetOutPath "$INSTDIR\Modern"
   File "/oname=quillshell-modern.dll.new" "${BINDIR}\quillshell-modern.dll"
   File "/oname=quillshell-modern.msix.new" "${BINDIR}\quillshell-modern.msix"
+  ; Never loaded by Explorer: written in place.
+  File "${BINDIR}\quillshell64reg.exe"
+  SetOutPath "$INSTDIR\Modern\Assets"
+  File "${ASSETS}\*.png"
   SetOutPath "$INSTDIR"
   ${If} ${Errors}
     !insertmacro FailInstall 3 "cannot copy the files to $INSTDIR"

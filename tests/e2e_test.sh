@@ -40,8 +40,8 @@ expect_no_text() {
 }
 winpath() { echo "Z:$1" | tr / '\\'; }
 # The files of a folder and of its Modern subfolder, on one line.
-listing() { (cd "$1" && ls -d * Modern/* 2>/dev/null | tr '\n' ' '); }
-installed_files='Modern Modern/quillshell-modern.dll Modern/quillshell-modern.msix quillshell.dll quillshell64reg.exe uninstall.exe '
+listing() { (cd "$1" && LC_ALL=C ls -d * Modern/* Modern/Assets/* 2>/dev/null | tr '\n' ' '); }
+installed_files='Modern Modern/Assets Modern/Assets/Square150x150Logo.png Modern/Assets/Square44x44Logo.png Modern/Assets/StoreLogo.png Modern/quillshell-modern.dll Modern/quillshell-modern.msix Modern/quillshell64reg.exe quillshell.dll quillshell64reg.exe uninstall.exe '
 
 # PowerShell as the installers find it, played by the stand-in (Wine's own
 # is a stub that exits 0), and the Windows build they read: 22631 is
