@@ -250,3 +250,10 @@ HMENU HostMenu(int count) {
         AppendMenuW(menu, MF_STRING, 1 + i, (L"Host item " + std::to_wstring(i + 1)).c_str());
     return menu;
 }
+
+DPI_AWARENESS_CONTEXT SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT context) {
+    using Set = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const auto set = reinterpret_cast<Set>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    return set ? set(context) : nullptr;
+}

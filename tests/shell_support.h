@@ -100,3 +100,7 @@ std::vector<MenuEntry> ReadMenu(HMENU menu);
 
 // A popup menu that already holds `count` items of the host's own.
 HMENU HostMenu(int count);
+
+// This thread's DPI awareness (Windows 10 1607 and later); the earlier one, or
+// null where the system cannot set it.
+DPI_AWARENESS_CONTEXT SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT context);
