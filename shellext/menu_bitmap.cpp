@@ -67,7 +67,7 @@ BOOL CALLBACK FindDpiFunctions(PINIT_ONCE, PVOID, PVOID*) {
 
 // The DPI of the monitor under the point of the message being handled, or 0.
 // A right-click opens the menu at that point; a menu opened from the keyboard
-// opens at the selected item, which is nearly always on the same monitor.
+// opens at the selected item instead, and gets the pointer's monitor.
 UINT MonitorDpiAtMessage() {
     // Only a per-monitor aware thread (Explorer's) sees a monitor's own DPI;
     // any other is told the system DPI, or 96, as GetDpiForSystem tells it.
