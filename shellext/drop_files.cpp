@@ -38,32 +38,33 @@ std::wstring FromAnsi(const char* text, size_t length) {
 
 }  // namespace
 
+// The count comes from this walk, not from DragQueryFileW(0xFFFFFFFF), which
+// looks for the list's end without regard to the block's size.
 std::vector<std::wstring> ReadDropFiles(HGLOBAL hDrop) {
-    const UINT count = DragQueryFileW(static_cast<HDROP>(hDrop), 0xFFFFFFFF, nullptr, 0);
     LockedGlobal lock(hDrop);
     const auto* block = static_cast<const BYTE*>(lock.get());
     const size_t size = lock.size();
-    if (!block || size < sizeof(DROPFILES) || count == 0) return std::vector<std::wstring>(count);
+    if (!block || size < sizeof(DROPFILES)) return {};
 
     DROPFILES header;
     std::memcpy(&header, block, sizeof(header));
     std::vector<std::wstring> paths;
-    paths.reserve(std::min<size_t>(count, size));
     size_t at = header.pFiles;
-    for (UINT i = 0; i < count; ++i) {
+    for (;;) {
         size_t length = 0;
+        bool read;
         if (header.fWide) {
             const wchar_t* text = nullptr;
-            if (!NextString(block, size, at, text, length)) break;
-            paths.emplace_back(text, length);
+            read = NextString(block, size, at, text, length);
+            if (read && length > 0) paths.emplace_back(text, length);
         } else {
             const char* text = nullptr;
-            if (!NextString(block, size, at, text, length)) break;
-            paths.push_back(FromAnsi(text, length));
+            read = NextString(block, size, at, text, length);
+            if (read && length > 0) paths.push_back(FromAnsi(text, length));
         }
+        if (!read) paths.emplace_back();  // what lies beyond the block cannot be read
+        if (!read || length == 0) return paths;
     }
-    paths.resize(count);  // unreadable items stay empty
-    return paths;
 }
 
 namespace {

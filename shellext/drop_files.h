@@ -12,8 +12,10 @@
 // The paths of the drop list, in order, exactly as DragQueryFileW would give
 // them one index at a time (an ANSI list converted with the ANSI code page),
 // but whole and in linear time: DragQueryFileW walks the list from its start
-// at every index. An item that cannot be read (it would run past the end of
-// the block) gives an empty path.
+// at every index. A list that runs past the end of its block (an item or the
+// final empty string without its terminator, an offset beyond the block) ends
+// in an empty path: the items it would hold there cannot be read. Nothing for
+// a block too short for its header.
 std::vector<std::wstring> ReadDropFiles(HGLOBAL hDrop);
 
 // The file-system path of each item of an ID list block (a CIDA), in order,

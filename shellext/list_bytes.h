@@ -4,7 +4,11 @@
 
 #include <string>
 
-// Appends the path's entry when every character can be written as the one
-// byte of the same value (U+0001 to U+00FF); otherwise appends nothing and
-// returns false.
+// Writes the path's entry, path.size() + 1 bytes, at `out` when every
+// character can be written as the one byte of the same value (U+0001 to
+// U+00FF); otherwise returns false, and what it wrote there is no entry.
+bool WriteListEntry(const std::wstring& path, char* out);
+
+// Appends the path's entry as WriteListEntry makes it; appends nothing and
+// returns false for a path that has none.
 bool AppendListEntry(std::string& bytes, const std::wstring& path);

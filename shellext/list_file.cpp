@@ -34,13 +34,20 @@ bool ShortForm(const std::wstring& path, std::wstring& shortPath) {
 }
 
 // Every entry in memory first: the file is then written with a single call,
-// and a path that cannot be written is found before any file exists.
+// and a path that cannot be written is found before any file exists. One
+// allocation, each entry written in place, in one pass.
 bool BuildContent(const std::vector<std::wstring>& files, std::string& bytes, CShellUtil::ListFileFailure& why) {
     size_t total = 0;
     for (const std::wstring& path : files) total += path.size() + 1;
-    bytes.reserve(total);
+    bytes.resize(total);
+    size_t at = 0, i = 0;
+    for (; i < files.size() && WriteListEntry(files[i], &bytes[at]); ++i) at += files[i].size() + 1;
+    bytes.resize(at);
+    // From the first path with a character above U+00FF on, entries are
+    // appended: a short form may be longer or shorter than its path.
     std::wstring shortPath;
-    for (const std::wstring& path : files) {
+    for (; i < files.size(); ++i) {
+        const std::wstring& path = files[i];
         if (!AppendListEntry(bytes, path) && !(ShortForm(path, shortPath) && AppendListEntry(bytes, shortPath))) {
             why.code = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
             why.path = path;

@@ -5,38 +5,79 @@
 #include "module.h"
 #include "res/resource.h"
 
+#include <shellscalingapi.h>
+
 #include <algorithm>
 
 namespace {
 
+// Plain handles, not owners: the C runtime's exit code must not free them
+// while the process ends. ReleaseMenuBitmaps does, at an unload.
 INIT_ONCE g_checkMarkOnce = INIT_ONCE_STATIC_INIT;
-UniqueBitmap g_checkMark;
+HBITMAP g_checkMark = nullptr;
 
 BOOL CALLBACK LoadCheckMark(PINIT_ONCE, PVOID, PVOID*) {
-    g_checkMark.reset(LoadBitmapW(ModuleInstance(), MAKEINTRESOURCEW(IDB_MENU_13)));
+    g_checkMark = LoadBitmapW(ModuleInstance(), MAKEINTRESOURCEW(IDB_MENU_13));
     return TRUE;
 }
 
 // Explorer's threads ask at the same time; one lock guards the few sizes.
+// Monitors of different scales, and scales changed while Explorer runs, each
+// bring a size.
 SRWLOCK g_itemLock = SRWLOCK_INIT;
 struct ItemBitmapSlot {
-    int size = 0;  // 0: free
-    UniqueBitmap bitmap;
+    int size;  // 0: free
+    HBITMAP bitmap;
 };
-ItemBitmapSlot g_itemBitmaps[4];
+ItemBitmapSlot g_itemBitmaps[8];
 
-// Windows 10 1607 and later; Windows 7 and 8 lack them, and there the system
-// metrics are already those of the system DPI.
+// user32's are Windows 10 1607 and later, shcore's 8.1 and later: looked up
+// here, so that the DLL loads on Windows XP and 7 as well. Without them the
+// system metrics are already those of the system DPI.
+struct DpiFunctions {
+    UINT(WINAPI* forSystem)();
+    int(WINAPI* metricsForDpi)(int, UINT);
+    DPI_AWARENESS_CONTEXT(WINAPI* threadContext)();
+    DPI_AWARENESS(WINAPI* awareness)(DPI_AWARENESS_CONTEXT);
+    HRESULT(WINAPI* forMonitor)(HMONITOR, MONITOR_DPI_TYPE, UINT*, UINT*);
+};
 INIT_ONCE g_dpiOnce = INIT_ONCE_STATIC_INIT;
-UINT(WINAPI* g_dpiForSystem)() = nullptr;
-int(WINAPI* g_metricsForDpi)(int, UINT) = nullptr;
+DpiFunctions g_dpi;
+HMODULE g_shcore = nullptr;  // our reference, given back at an unload
 
+template <typename F>
+void Find(F& function, HMODULE module, const char* name) {
+    function = module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+// Runs on the first menu's thread, never under the loader lock.
 BOOL CALLBACK FindDpiFunctions(PINIT_ONCE, PVOID, PVOID*) {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    g_dpiForSystem = reinterpret_cast<UINT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForSystem")));
-    g_metricsForDpi = reinterpret_cast<int(WINAPI*)(int, UINT)>(
-        reinterpret_cast<void*>(GetProcAddress(user32, "GetSystemMetricsForDpi")));
+    Find(g_dpi.forSystem, user32, "GetDpiForSystem");
+    Find(g_dpi.metricsForDpi, user32, "GetSystemMetricsForDpi");
+    Find(g_dpi.threadContext, user32, "GetThreadDpiAwarenessContext");
+    Find(g_dpi.awareness, user32, "GetAwarenessFromDpiAwarenessContext");
+    // Only on Windows 10, where the rest is: shcore has no GetDpiForMonitor
+    // before 8.1, and Windows 7 without its loader update refuses the flag.
+    if (g_dpi.forSystem && g_dpi.metricsForDpi && g_dpi.threadContext && g_dpi.awareness)
+        g_shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    Find(g_dpi.forMonitor, g_shcore, "GetDpiForMonitor");
     return TRUE;
+}
+
+// The DPI of the monitor under the point of the message being handled, or 0.
+// A right-click opens the menu at that point; a menu opened from the keyboard
+// opens at the selected item instead, and gets the pointer's monitor.
+UINT MonitorDpiAtMessage() {
+    // Only a per-monitor aware thread (Explorer's) sees a monitor's own DPI;
+    // any other is told the system DPI, or 96, as GetDpiForSystem tells it.
+    if (!g_dpi.forMonitor || g_dpi.awareness(g_dpi.threadContext()) != DPI_AWARENESS_PER_MONITOR_AWARE) return 0;
+    const DWORD position = GetMessagePos();
+    const POINT point = {static_cast<SHORT>(LOWORD(position)), static_cast<SHORT>(HIWORD(position))};
+    HMONITOR monitor = MonitorFromPoint(point, MONITOR_DEFAULTTONEAREST);
+    UINT x = 0, y = 0;
+    if (!monitor || FAILED(g_dpi.forMonitor(monitor, MDT_EFFECTIVE_DPI, &x, &y))) return 0;
+    return y;
 }
 
 #pragma pack(push, 2)
@@ -130,19 +171,21 @@ HBITMAP MakeItemBitmap(int size) {
 
 HBITMAP CheckMarkBitmap() noexcept {
     InitOnceExecuteOnce(&g_checkMarkOnce, LoadCheckMark, nullptr, nullptr);
-    return g_checkMark.get();
+    return g_checkMark;
 }
 
-// Explorer is per-monitor DPI aware, but QueryContextMenu gets no window and
-// the popup is placed only after it returns, so the monitor it will show on is
-// unknown: the bitmap is sized for the system DPI (the primary display's scale
-// at sign-in). On a monitor of another scale Windows shows it unscaled: sharp,
-// but as large as on the primary display. A DPI-unaware host gets 16 px, and
+// Explorer is per-monitor DPI aware. QueryContextMenu gets no window and the
+// popup is placed only after it returns, but it opens where the user clicked:
+// the bitmap is sized for that monitor's DPI, else for the system DPI (the
+// primary display's scale at sign-in). A DPI-unaware host gets 16 px, and
 // Windows stretches its whole menu.
 int ItemBitmapSize() noexcept {
     InitOnceExecuteOnce(&g_dpiOnce, FindDpiFunctions, nullptr, nullptr);
-    if (!g_dpiForSystem || !g_metricsForDpi) return GetSystemMetrics(SM_CXSMICON);
-    return g_metricsForDpi(SM_CXSMICON, g_dpiForSystem());
+    if (!g_dpi.forSystem || !g_dpi.metricsForDpi || !g_dpi.threadContext || !g_dpi.awareness)
+        return GetSystemMetrics(SM_CXSMICON);
+    UINT dpi = MonitorDpiAtMessage();
+    if (dpi == 0) dpi = g_dpi.forSystem();
+    return g_dpi.metricsForDpi(SM_CXSMICON, dpi);
 }
 
 HBITMAP ItemBitmap(int size) noexcept {
@@ -152,15 +195,27 @@ HBITMAP ItemBitmap(int size) noexcept {
     for (ItemBitmapSlot& slot : g_itemBitmaps) {
         if (slot.size == 0) {
             slot.size = size;
-            slot.bitmap.reset(MakeItemBitmap(size));
+            slot.bitmap = MakeItemBitmap(size);
         }
         if (slot.size == size) {
-            found = slot.bitmap.get();
+            found = slot.bitmap;
             break;
         }
     }
     // All slots taken by other sizes: the first size is better than none.
-    if (!found) found = g_itemBitmaps[0].bitmap.get();
+    if (!found) found = g_itemBitmaps[0].bitmap;
     ReleaseSRWLockExclusive(&g_itemLock);
     return found;
+}
+
+void ReleaseMenuBitmaps() noexcept {
+    if (g_checkMark) DeleteObject(g_checkMark);
+    g_checkMark = nullptr;
+    for (ItemBitmapSlot& slot : g_itemBitmaps) {
+        if (slot.bitmap) DeleteObject(slot.bitmap);
+        slot = {};
+    }
+    // Never called while the process ends, when FreeLibrary is not safe.
+    if (g_shcore) FreeLibrary(g_shcore);
+    g_shcore = nullptr;
 }

@@ -16,7 +16,8 @@ namespace {
 
 HINSTANCE g_hInstance = nullptr;
 INIT_ONCE g_moduleInit = INIT_ONCE_STATIC_INIT;
-UniqueActCtx g_actCtx;
+// A plain handle: no exit code of the C runtime may release it (DllMain does).
+HANDLE g_actCtx = INVALID_HANDLE_VALUE;
 
 // Runs once, on the first guarded call, never under the loader lock.
 BOOL CALLBACK PrepareModule(PINIT_ONCE, PVOID, PVOID*) {
@@ -26,7 +27,7 @@ BOOL CALLBACK PrepareModule(PINIT_ONCE, PVOID, PVOID*) {
     ctx.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
     ctx.hModule = g_hInstance;
     ctx.lpResourceName = MAKEINTRESOURCEW(2);
-    g_actCtx.reset(CreateActCtxW(&ctx));  // INVALID_HANDLE_VALUE: run without one
+    g_actCtx = CreateActCtxW(&ctx);  // INVALID_HANDLE_VALUE: run without one
     return TRUE;
 }
 
@@ -36,16 +37,24 @@ HINSTANCE ModuleInstance() noexcept { return g_hInstance; }
 
 HANDLE PreparedActCtx() noexcept {
     InitOnceExecuteOnce(&g_moduleInit, PrepareModule, nullptr, nullptr);
-    return g_actCtx.get();
+    return g_actCtx;
 }
 
 // Bookkeeping only: anything that loads libraries or creates objects waits
-// for the first guarded call.
-BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID) {
+// for the first guarded call. An unload by FreeLibrary gives back what the
+// module made. When the process ends (reserved is then not null) nothing is
+// freed: its other threads were stopped wherever they were, a lock may never
+// be released, and Windows takes back every object and handle with the process.
+BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_hInstance = hInstance;
         g_cDllObjects = 0;
         DisableThreadLibraryCalls(hInstance);
+    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+        ReleaseMenuBitmaps();
+        ReleaseSettingsKey();
+        if (g_actCtx != INVALID_HANDLE_VALUE) ReleaseActCtx(g_actCtx);
+        g_actCtx = INVALID_HANDLE_VALUE;
     }
     return TRUE;
 }

@@ -32,10 +32,17 @@ HINSTANCE ModuleInstance() noexcept;
 // shared by every handler; null if they cannot be made.
 // Windows XP: the 13x13 picture for the check-mark slots.
 HBITMAP CheckMarkBitmap() noexcept;
-// Vista and later: the item bitmap's size, the small-icon size at the system DPI.
+// Vista and later: the item bitmap's size, the small-icon size at the DPI of
+// the monitor the menu opens on (else at the system DPI).
 int ItemBitmapSize() noexcept;
 // A size x size, 32-bpp top-down DIB section with premultiplied alpha.
 HBITMAP ItemBitmap(int size) noexcept;
+
+// What the module made on first use, given back when FreeLibrary unloads the
+// DLL (never while the process ends): the bitmaps and the library that sizing
+// them loaded (menu_bitmap.cpp), the settings key kept open (settings.cpp).
+void ReleaseMenuBitmaps() noexcept;
+void ReleaseSettingsKey() noexcept;
 
 // Opens the module's state for one call: makes sure the module is prepared
 // (common controls, the activation context from manifest resource 2) and keeps

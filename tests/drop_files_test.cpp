@@ -35,10 +35,7 @@ TEST(DropFiles, SameAsThePlatformPerIndex) {
         {"one wide", WideList({L"C:\\In\\a.zip"}), true},
         {"several wide", WideList({L"C:\\a", L"C:\\b\\", L"\\\\server\\share\\c", longPath}), true},
         {"non-latin", WideList({L"C:\\\u00e9t\u00e9\\\u65e5\u672c.txt"}), true},
-        {"empty list", {0, 0, 0, 0}, true},
-        {"empty first item", WideList({L"", L"C:\\b"}), true},
         {"ansi", AnsiList({"C:\\a.txt", "C:\\caf\xe9.txt"}), false},
-        {"ansi empty", {0, 0}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -56,19 +53,50 @@ TEST(DropFiles, ManyItemsInOrder) {
     GlobalFree(block);
 }
 
-// A list whose last string runs into the end of the block is not read past
-// the block: that item comes back empty.
-TEST(DropFiles, UnterminatedItemIsEmpty) {
-    std::vector<BYTE> list = WideList({L"C:\\a", L"C:\\b"});
-    list.resize(list.size() - 4);  // cut the final terminators
-    HGLOBAL block = MakeDropBlock(list, true);
-    std::vector<std::wstring> paths = ReadDropFiles(block);
-    ASSERT_FALSE(paths.empty());
-    EXPECT_EQ(paths[0], L"C:\\a");
-    if (paths.size() > 1) {
-        EXPECT_EQ(paths[1], L"");
+// A list that runs into the end of its block is read up to the block's end
+// and no further: what would lie beyond comes back as one empty path. The
+// blocks are as small as their bytes (DragQueryFileW would read past them).
+TEST(DropFiles, ListsEndAtTheirEmptyStringOrInAnEmptyPathAtTheBlockEnd) {
+    auto block = [](UINT pFiles, bool wide, std::vector<BYTE> list) {
+        DROPFILES header{};
+        header.pFiles = pFiles;
+        header.fWide = wide;
+        std::vector<BYTE> bytes(reinterpret_cast<BYTE*>(&header), reinterpret_cast<BYTE*>(&header + 1));
+        bytes.insert(bytes.end(), list.begin(), list.end());
+        return bytes;
+    };
+    auto cut = [](std::vector<BYTE> bytes, size_t n) {
+        bytes.resize(bytes.size() - n);
+        return bytes;
+    };
+    const std::vector<BYTE> two = WideList({L"C:\\a", L"C:\\b"});
+    const UINT start = sizeof(DROPFILES);
+    struct Case {
+        const char* name;
+        std::vector<BYTE> bytes;
+        std::vector<std::wstring> paths;
+    } cases[] = {
+        {"whole", block(start, true, two), {L"C:\\a", L"C:\\b"}},
+        // An empty first string ends the list; Wine's DragQueryFileW counts it as an item.
+        {"empty list", block(start, true, {0, 0}), {}},
+        {"ansi, empty list", block(start, false, {0}), {}},
+        {"empty first item", block(start, true, WideList({L"", L"C:\\b"})), {}},
+        {"last item unterminated", block(start, true, cut(two, 4)), {L"C:\\a", L""}},
+        {"no final empty string", block(start, true, cut(two, 2)), {L"C:\\a", L"C:\\b", L""}},
+        {"half a character at the end", block(start, true, cut(two, 1)), {L"C:\\a", L"C:\\b", L""}},
+        {"ansi, no final empty string", block(start, false, cut(AnsiList({"C:\\a"}), 1)), {L"C:\\a", L""}},
+        {"offset at the block's end", block(start + UINT(two.size()), true, two), {L""}},
+        {"offset far out", block(0xFFFFFFF0u, true, two), {L""}},
+        {"header only", block(start, true, {}), {L""}},
+        {"short of a header", cut(block(start, true, {}), 1), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HGLOBAL h = GlobalCopy(c.bytes);
+        ASSERT_EQ(GlobalSize(h), c.bytes.size());
+        EXPECT_EQ(ReadDropFiles(h), c.paths);
+        GlobalFree(h);
     }
-    GlobalFree(block);
 }
 
 void PutUint(std::vector<BYTE>& bytes, size_t at, UINT value) { std::memcpy(bytes.data() + at, &value, sizeof(value)); }

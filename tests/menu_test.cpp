@@ -321,12 +321,14 @@ TEST_F(MenuTest, LongAndAnsiPathsAreReadWhole) {
     data->Release();
 }
 
-// The item bitmap as Vista and later blend it: the small-icon size at the
-// system DPI, 32 bpp, top down, premultiplied, clear in its corners, the red
-// cap at the upper right. Wine draws it without its alpha, so its pixels are
-// checked rather than the screen; tests/dpi_test.sh runs this at 144 and 192.
+// The item bitmap as Vista and later blend it: the small-icon size at the DPI
+// of the monitor under the click, 32 bpp, top down, premultiplied, clear in its
+// corners, the red cap at the upper right. Wine draws it without its alpha, so
+// its pixels are checked rather than the screen; tests/dpi_test.sh runs this
+// at 144 and 192. Wine has one monitor, of the system DPI: a per-monitor aware
+// host (Explorer) gets the system DPI's size there, as a system-aware one does.
 TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
-    SetProcessDPIAware();  // as Explorer is; an unaware host gets the 96-DPI size
+    SetProcessDPIAware();
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
@@ -337,15 +339,42 @@ TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
     ASSERT_EQ(sizes.count(dpi), 1u) << dpi;
     const int size = sizes.at(dpi);
 
-    std::vector<HBITMAP> seen;
-    for (const wchar_t* name : {L"notes.txt", L"Photos.zip"}) {
-        Shown shown = RightClickPaths({scratch.File(name)});
-        ASSERT_GE(shown.ours.size(), 3u);
-        seen.push_back(shown.ours[1].item);
+    // Each awareness in turn, in one process: each size made once and shared.
+    struct Case {
+        const char* name;
+        DPI_AWARENESS_CONTEXT awareness;
+        int size;
+    } cases[] = {
+        {"per-monitor aware (Wine 8 refuses the V2 context)", DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE, size},
+        {"unaware: Windows stretches the menu", DPI_AWARENESS_CONTEXT_UNAWARE, 16},
+        {"system aware", DPI_AWARENESS_CONTEXT_SYSTEM_AWARE, size},
+    };
+    std::map<int, HBITMAP> bySize;
+    HBITMAP bitmap = nullptr;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(SetThreadDpiAwareness(c.awareness), nullptr);
+        std::vector<HBITMAP> seen;
+        for (const wchar_t* name : {L"notes.txt", L"Photos.zip"}) {
+            Shown shown = RightClickPaths({scratch.File(name)});
+            ASSERT_GE(shown.ours.size(), 3u);
+            seen.push_back(shown.ours[1].item);
+        }
+        EXPECT_EQ(seen[0], seen[1]) << "made once and shared";
+        BITMAP bm{};
+        ASSERT_EQ(GetObjectW(seen[0], sizeof(bm), &bm), int(sizeof(bm)));
+        EXPECT_EQ(bm.bmWidth, c.size);
+        if (bySize.count(c.size)) {
+            EXPECT_EQ(bySize[c.size], seen[0]) << "the same size again";
+        }
+        bySize[c.size] = seen[0];
+        bitmap = seen[0];
     }
-    EXPECT_EQ(seen[0], seen[1]) << "made once and shared";
+    for (auto [s, b] : bySize) EXPECT_NE(GetObjectType(b), 0u) << s << " px: every size stays alive";
+    EXPECT_EQ(bySize.size(), size == 16 ? 1u : 2u);
+
     DIBSECTION dib{};
-    ASSERT_EQ(GetObjectW(seen[0], sizeof(dib), &dib), int(sizeof(dib))) << "not a DIB section";
+    ASSERT_EQ(GetObjectW(bitmap, sizeof(dib), &dib), int(sizeof(dib))) << "not a DIB section";
     EXPECT_EQ(dib.dsBm.bmWidth, size);
     EXPECT_EQ(dib.dsBm.bmHeight, size);
     EXPECT_EQ(dib.dsBm.bmBitsPixel, 32);

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <thread>
 #include <vector>
 
+#include "shell_support.h"
 #include "support.h"
 
 namespace {
@@ -196,6 +198,85 @@ TEST_F(ModuleTest, ConcurrentApartmentsKeepTheObjectCountExact) {
     for (auto& thread : threads) thread.join();
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
     EXPECT_EQ(dll.canUnloadNow(), S_OK);
+}
+
+// Points the module's import of `name` from `dll` at `to`; false if it has none.
+bool RedirectImport(HMODULE module, const char* dll, const char* name, void* to) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            if (std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name, name)) continue;
+            DWORD was = 0;
+            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &was);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(to);
+            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), was, &was);
+            return true;
+        }
+    }
+    return false;
+}
+
+BOOL WINAPI EndWithThree(void*) {
+    TerminateProcess(GetCurrentProcess(), 3);
+    return FALSE;
+}
+
+// Once the module has made what it keeps (the item bitmap, the settings key,
+// the activation context, the DPI library), its calls that would give them
+// back end the process with exit code 3. At the process's end it makes none
+// (threads were stopped mid-call: a GDI or activation-context lock may never
+// be released); an unload by FreeLibrary makes them.
+TEST(ModuleDetach, FreesAtAnUnloadButNotAtTheProcessEnd) {
+    auto prepare = [] {
+        // The setting in a key of this process's own: other tests write the real one.
+        HKEY root = nullptr, settings = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QuillshellExitTest", 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &root, nullptr);
+        RegCreateKeyExW(root, L"Software\\Osmund\\Brellow", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        &settings, nullptr);
+        const wchar_t folder[] = L"C:\\Tools";
+        RegSetValueExW(settings, L"Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder), sizeof(folder));
+        RegCloseKey(settings);
+        if (RegOverridePredefKey(HKEY_CURRENT_USER, root) != ERROR_SUCCESS) std::exit(4);
+        RegCloseKey(root);
+
+        SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        IContextMenu* handler = CreateHandler();
+        TestDataObject* data = TestDataObject::Wide({L"C:\\In\\notes.txt"});
+        InitializeHandler(handler, data);
+        HMENU menu = CreatePopupMenu();
+        handler->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL);
+        if (ReadMenu(menu).size() != 5 || !ReadMenu(menu)[1].item) std::exit(5);
+        handler->Release();
+        data->Release();
+        const HMODULE dll = LoadDll().module;
+        const std::pair<const char*, const char*> imports[] = {{"gdi32.dll", "DeleteObject"},
+                                                              {"advapi32.dll", "RegCloseKey"},
+                                                              {"kernel32.dll", "ReleaseActCtx"},
+                                                              {"kernel32.dll", "FreeLibrary"}};
+        for (auto [from, name] : imports)
+            if (!RedirectImport(dll, from, name, reinterpret_cast<void*>(EndWithThree))) std::exit(6);
+        return dll;
+    };
+    EXPECT_EXIT(
+        {
+            FreeLibrary(prepare());
+            ExitProcess(0);
+        },
+        ::testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(
+        {
+            prepare();
+            ExitProcess(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

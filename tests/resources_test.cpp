@@ -26,7 +26,7 @@ TEST(Resources, MenuBitmapsHaveTheirSizeDepthAndOneLanguageEach) {
         WORD language;
         WORD otherLanguage;
         LONG size;
-    } cases[] = {{1033, kSwedish, kEnglishUS, 13}};
+    } cases[] = {{1003, kEnglishUS, kSwedish, 16}, {1033, kSwedish, kEnglishUS, 13}};
     HMODULE dll = LoadDll().module;
     ASSERT_NE(dll, nullptr);
     for (const Case& c : cases) {

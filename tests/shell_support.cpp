@@ -437,4 +437,10 @@ STDMETHODIMP_(ULONG) TestSite::Release() {
     const ULONG refs = --m_refs;
     if (refs == 0) delete this;
     return refs;
+
+DPI_AWARENESS_CONTEXT SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT context) {
+    using Set = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const auto set = reinterpret_cast<Set>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    return set ? set(context) : nullptr;
 }

@@ -174,3 +174,7 @@ private:
     ULONG m_refs = 1;
     HWND m_window;
 };
+
+// This thread's DPI awareness (Windows 10 1607 and later); the earlier one, or
+// null where the system cannot set it.
+DPI_AWARENESS_CONTEXT SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT context);

@@ -2,7 +2,8 @@
 """Draws the menu art: a blue capsule lying from the lower left to the upper
 right, its upper-right end capped in red.
 
-- menu13.bmp: on white, 24 bpp, no colour table (Windows XP's check-mark slot).
+- menu16.bmp, menu13.bmp: on white, 24 bpp, no colour table (16 x 16 and
+  Windows XP's 13 x 13 check-mark slot).
 - menu.ico: on nothing (32 bpp with alpha, edges smoothed), one image drawn
   for each of 16, 20, 24, 32, 40 and 48 px: the small-icon sizes at 100 to
   300 % display scale.
@@ -132,6 +133,7 @@ def write_png(path, size):
 
 
 if __name__ == "__main__":
+    write_bmp("menu16.bmp", 16)
     write_bmp("menu13.bmp", 13)
     write_ico("menu.ico", ICON_SIZES)
     assets = os.path.join("..", "..", "installer", "msix", "Assets")

@@ -1,6 +1,7 @@
 // Resource identifiers of quillshell.dll.
 #pragma once
 
+#define IDB_MENU_16 1003  // 16x16 on white, 24 bpp; the menu itself shows IDI_MENU or IDB_MENU_13
 #define IDB_MENU_13 1033  // 13x13 check-mark bitmap, Windows XP
 #define IDI_MENU 1040     // the item bitmap's art: 16 to 48 px, 32 bpp with alpha
 

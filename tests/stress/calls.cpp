@@ -229,6 +229,8 @@ void QueryContextMenu(Context& c) {
              last, flags, count, problem.c_str());
     else if (after.size() > before.size())
         c.counters.Note("menu: items inserted");
+    for (const MenuEntry& e : after)
+        if (e.item) c.counters.itemBitmaps.insert(e.item);
 }
 
 // --- GetCommandString -------------------------------------------------------

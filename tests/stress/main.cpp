@@ -260,6 +260,15 @@ int main(int argc, char** argv) {
         if (StressData::MediaOut() != 0) Fail("%ld storage media never released", StressData::MediaOut());
         const HRESULT unload = LoadDll().canUnloadNow();
         if (unload != S_OK) Fail("DllCanUnloadNow returned 0x%08lx", unload);
+        // An unload gives back what the DLL kept for the whole process: its
+        // menu bitmaps, its settings key.
+        ResourceCount unloaded{};
+        if (unload == S_OK && FreeLibrary(LoadDll().module)) {
+            unloaded = CountResources();
+            if (GetModuleHandleW(DllPath().c_str())) Fail("FreeLibrary left the DLL loaded");
+            for (HBITMAP bitmap : counters.itemBitmaps)
+                if (GetObjectType(bitmap)) Fail("an item bitmap outlived the unload");
+        }
 
         const size_t handed = world.HandedCount();
         std::printf("seed %llu, sequences %u to %u, %lu s\n", static_cast<unsigned long long>(options.seed),
@@ -272,6 +281,8 @@ int main(int argc, char** argv) {
         std::printf("  handles %lu -> %lu (peak %lu), GDI objects %lu -> %lu (peak %lu), counted by %s\n",
                     baseline.handles, end.handles, peak.handles, baseline.gdi, end.gdi, peak.gdi, end.how);
         std::printf("  private memory %zu KB -> %zu KB\n", baseline.privateBytes / 1024, end.privateBytes / 1024);
+        std::printf("  after the unload: handles %lu, GDI objects %lu, item bitmaps shown %zu (none left)\n",
+                    unloaded.handles, unloaded.gdi, counters.itemBitmaps.size());
         if (FailureCount()) {
             std::printf("%u failure(s) of %zu kind(s). Replay one sequence with --seed %llu --first <sequence> --sequences 1 --verbose\n",
                         FailureCount(), g_failuresByKind.size(), static_cast<unsigned long long>(options.seed));

@@ -56,6 +56,7 @@ struct Counters {
     std::map<std::string, uint64_t> notes;  // "setting: huge REG_SZ" -> count
     void Call(const std::string& name) { ++calls[name]; }
     void Note(const std::string& name) { ++notes[name]; }
+    std::set<HBITMAP> itemBitmaps;  // every item bitmap a menu showed
 };
 
 // Our own data object: CF_HDROP as a DROPFILES block, or only the shell's ID
