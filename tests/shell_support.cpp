@@ -437,6 +437,7 @@ STDMETHODIMP_(ULONG) TestSite::Release() {
     const ULONG refs = --m_refs;
     if (refs == 0) delete this;
     return refs;
+}
 
 DPI_AWARENESS_CONTEXT SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT context) {
     using Set = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
