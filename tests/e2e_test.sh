@@ -380,6 +380,15 @@ restart() {
   win wineboot -r
   /usr/lib/wine/wineserver -w
 }
+# A restart keeps the installation in $folder whole: its files, its keys, a working menu.
+restart_keeps_installation() { # what
+  snapshot before-restart
+  restart
+  [ "$(listing "$folder")" = "$installed_files" ] || { fail "$1: not just our files"; listing "$folder"; }
+  snapshot after-restart
+  diff "$work/before-restart.reg" "$work/after-restart.reg" >"$work/diff" || { fail "$1: the restart changed keys"; show "$work/diff"; }
+  expect_handler_works "$1"
+}
 # An upgrade while holders keep the installed DLL (and older ones) loaded.
 upgrade_held() { # n: the DLL is expected to move aside as quillshell.dll.<n>.old
   install
@@ -437,12 +446,7 @@ ROWS
   upgrade_held 2
 
   step "a restart deletes the DLLs moved aside; the installation stays and works"
-  snapshot upgraded
-  restart
-  [ "$(listing "$folder")" = "$installed_files" ] || { fail "after the restart: not just our files"; listing "$folder"; }
-  snapshot restarted
-  diff "$work/upgraded.reg" "$work/restarted.reg" >"$work/diff" || { fail "the restart changed keys"; show "$work/diff"; }
-  expect_handler_works "after the restart"
+  restart_keeps_installation "after the restart"
 
   step "removal while held, a DLL moved aside by an upgrade among them: keys and other files go now, the rest at restart"
   hold "$dir\\quillshell.dll" again
@@ -474,12 +478,7 @@ ROWS
   install
   rc=$?
   [ "$rc" = 0 ] || [ "$rc" = $((3010 % 256)) ] || fail "install after a removal while held: exit code $rc"
-  snapshot reinstalled
-  restart
-  [ "$(listing "$folder")" = "$installed_files" ] || { fail "reinstalled, then restarted: not our files"; listing "$folder"; }
-  snapshot now
-  diff "$work/reinstalled.reg" "$work/now.reg" >"$work/diff" || { fail "the restart changed keys"; show "$work/diff"; }
-  expect_handler_works "reinstalled, then restarted"
+  restart_keeps_installation "reinstalled, then restarted"
 
   step "removed again, and restarted: nothing is left"
   rm -rf "$stand"
