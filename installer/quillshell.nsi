@@ -356,7 +356,7 @@ Function ${prefix}RemoveMovedFiles
   Push $R0
   Push $R1
   !insertmacro RemoveMovedIn "$INSTDIR" "quillshell.dll" "quillshell64reg.exe" "uninstall.exe"
-  !insertmacro RemoveMovedIn "$INSTDIR\Modern" "quillshell-modern.dll" "quillshell-modern.msix" "quillshell-modern.msix"
+  !insertmacro RemoveMovedIn "$INSTDIR\Modern" "quillshell-modern.dll" "quillshell-modern.msix" "quillshell64reg.exe"
   Pop $R1
   Pop $R0
 FunctionEnd
