@@ -23,6 +23,8 @@ set(tc "${QUILLSHELL_ARM64_TOOLCHAIN}/bin/${TOOLCHAIN_PREFIX}")
 set(CMAKE_C_COMPILER   ${tc}-clang)
 set(CMAKE_CXX_COMPILER ${tc}-clang++)
 set(CMAKE_RC_COMPILER  ${tc}-windres)
+# llvm-windres preprocesses with a clang that knows no sysroot.
+set(CMAKE_RC_FLAGS_INIT "-I${QUILLSHELL_ARM64_TOOLCHAIN}/${TOOLCHAIN_PREFIX}/include")
 set(CMAKE_AR           ${tc}-ar)
 set(CMAKE_RANLIB       ${tc}-ranlib)
 # binutils' objdump does not read ARM64 PE files.
