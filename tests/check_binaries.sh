@@ -42,6 +42,7 @@ if [ "$1" = --machine ]; then
   exports=$(llvm-readobj-14 --coff-exports "$dll" | sed -n 's/^  Ordinal: //p;s/^  Name: //p' | paste -d' ' - - |
             grep -v ' $' | tr '\n' ';')
   [ "$exports" = "1 DllCanUnloadNow;2 DllGetClassObject;" ] || { echo "FAIL: exports are '$exports'"; fail=1; }
+  llvm-objdump-14 -p "$dll" | grep -q '^ DLL name: quillshell\.dll$' || { echo "FAIL: export directory name"; fail=1; }
   [ $fail = 0 ] && echo "binaries OK ($machine): $(wc -c <"$dll") bytes DLL, system imports only"
   exit $fail
 fi
