@@ -17,7 +17,9 @@ namespace {
 // not needed.
 constexpr DWORD kInvokeInfoSize = sizeof(CMINVOKECOMMANDINFO);
 constexpr DWORD kInvokeInfoExSize = offsetof(CMINVOKECOMMANDINFOEX, ptInvoke);
-static_assert(kInvokeInfoSize == 56 && kInvokeInfoExSize == 96, "64-bit layouts of the invoke structures");
+static_assert(sizeof(void*) == 8 ? kInvokeInfoSize == 56 && kInvokeInfoExSize == 96
+                                 : kInvokeInfoSize == 36 && kInvokeInfoExSize == 56,
+              "Windows' layouts of the invoke structures");
 
 // The command of a verb named by the caller; -1 when it names none.
 int CommandOfVerb(const CMINVOKECOMMANDINFO& ici) {

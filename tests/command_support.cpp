@@ -166,7 +166,7 @@ DWORD WINAPI BoxWatcher::Run(void* param) {
             std::vector<HWND> found;
         } search;
         EnumWindows(
-            [](HWND hwnd, LPARAM lp) -> BOOL {
+            [](HWND hwnd, LPARAM lp) CALLBACK -> BOOL {  // (CALLBACK: stdcall on x86)
                 DWORD pid = 0;
                 GetWindowThreadProcessId(hwnd, &pid);
                 wchar_t cls[16] = {};

@@ -220,9 +220,12 @@ TEST_F(DispatchTest, EveryVerbWithoutAMenu) {
     }
 }
 
-// Which verb counts: the wide one only in the extended structure (96 bytes
-// and more) with CMIC_MASK_UNICODE; case never matters.
+// Which verb counts: the wide one only in the extended structure (up to
+// lpTitleW: 96 bytes and more on 64-bit Windows, 56 on x86) with
+// CMIC_MASK_UNICODE; case never matters.
 TEST_F(DispatchTest, VerbChoiceAndSize) {
+    const DWORD base = sizeof(CMINVOKECOMMANDINFO);             // 56 (x86: 36)
+    const DWORD ex = offsetof(CMINVOKECOMMANDINFOEX, ptInvoke);  // 96 (x86: 56)
     const struct {
         DWORD cbSize;
         bool unicode;
@@ -230,21 +233,21 @@ TEST_F(DispatchTest, VerbChoiceAndSize) {
         const wchar_t* verbW;
         const wchar_t* token;  // null: refused
     } cases[] = {
-        {56, false, "TEST", nullptr, L"?Test?"},
-        {56, true, "Test", L"unpackhere", L"?Test?"},
-        {95, true, "test", L"UnpackHere", L"?Test?"},
-        {96, true, "test", L"UnpackHere", L"?UnpackHere?"},
-        {96, false, "test", L"UnpackHere", L"?Test?"},
-        {96, true, "unpackto", nullptr, L"?UnpackTo?"},
+        {base, false, "TEST", nullptr, L"?Test?"},
+        {base, true, "Test", L"unpackhere", L"?Test?"},
+        {ex - 1, true, "test", L"UnpackHere", L"?Test?"},
+        {ex, true, "test", L"UnpackHere", L"?UnpackHere?"},
+        {ex, false, "test", L"UnpackHere", L"?Test?"},
+        {ex, true, "unpackto", nullptr, L"?UnpackTo?"},
         {sizeof(CMINVOKECOMMANDINFOEX), true, "test", L"UNPACKHERE", L"?UnpackHere?"},
-        {55, false, "test", nullptr, nullptr},
-        {55, true, "test", L"test", nullptr},
-        {96, true, "test", L"explore", nullptr},
-        {96, true, "test", L"", nullptr},
-        {56, false, "explore", nullptr, nullptr},
-        {56, false, "", nullptr, nullptr},
-        {56, false, "unpack", nullptr, nullptr},
-        {56, false, "testx", nullptr, nullptr},
+        {base - 1, false, "test", nullptr, nullptr},
+        {base - 1, true, "test", L"test", nullptr},
+        {ex, true, "test", L"explore", nullptr},
+        {ex, true, "test", L"", nullptr},
+        {base, false, "explore", nullptr, nullptr},
+        {base, false, "", nullptr, nullptr},
+        {base, false, "unpack", nullptr, nullptr},
+        {base, false, "testx", nullptr, nullptr},
     };
     Select({scratch.File(L"Photos.zip")});
     for (const auto& c : cases) {
@@ -255,7 +258,7 @@ TEST_F(DispatchTest, VerbChoiceAndSize) {
         else
             Refused(hr);
     }
-    Refused(InvokeOffset(handler, 0, 55));
+    Refused(InvokeOffset(handler, 0, base - 1));
 }
 
 // The zip menu's proposal stays the third argument for whatever runs next.

@@ -380,7 +380,7 @@ DWORD WINAPI BoxCloser::Run(void* self) {
     auto* closer = static_cast<BoxCloser*>(self);
     while (!closer->m_stop) {
         EnumWindows(
-            [](HWND window, LPARAM) -> BOOL {
+            [](HWND window, LPARAM) CALLBACK -> BOOL {  // (CALLBACK: stdcall on x86)
                 DWORD pid = 0;
                 GetWindowThreadProcessId(window, &pid);
                 wchar_t cls[16] = L"";
