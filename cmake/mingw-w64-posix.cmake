@@ -1,8 +1,10 @@
 # Cross-compiles for 64-bit Windows with Debian's mingw-w64 (posix thread model).
+# mingw-w64-i686.cmake names the x86 tools first and includes this file.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+if(NOT DEFINED TOOLCHAIN_PREFIX)
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+  set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+endif()
 set(CMAKE_C_COMPILER   ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER  ${TOOLCHAIN_PREFIX}-windres)

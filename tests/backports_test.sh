@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The backports suite's entry that scripts/lib.sh derives from a machine's
 # Debian sources, for each form apt reads: one row a machine's sources,
-# the entry expected (empty: none can be derived).
+# the entry expected (empty: none can be derived). The URIs are local
+# folders: the derivation copies whatever the machine names.
 #   usage: backports_test.sh <source folder> <work folder>
 set -uo pipefail
 source "$1/scripts/lib.sh"
@@ -15,16 +16,16 @@ row() { # sources.list.d/*.sources, sources.list, expected entry
   got=$(backports_entry "$root")
   [ "$got" = "$(printf '%b' "$3")" ] || { echo "FAIL: for $1$2 got:"; echo "$got"; failures=$((failures + 1)); }
 }
-entry='Types: deb\nURIs: http://mirror.test/debian\nSuites: bookworm-backports\nComponents: main contrib'
+entry='Types: deb\nURIs: file:/srv/mirror/debian\nSuites: bookworm-backports\nComponents: main contrib'
 # deb822, as Debian 12 installs it: the security suite's entry is not the one.
-row 'Types: deb\nURIs: http://mirror.test/debian-security\nSuites: bookworm-security\nComponents: main\n\n# x\nTypes: deb deb-src\nURIs: http://mirror.test/debian\nSuites: bookworm bookworm-updates\nComponents: main contrib\nSigned-By: /k.gpg\n' \
+row 'Types: deb\nURIs: file:/srv/mirror/debian-security\nSuites: bookworm-security\nComponents: main\n\n# x\nTypes: deb deb-src\nURIs: file:/srv/mirror/debian\nSuites: bookworm bookworm-updates\nComponents: main contrib\nSigned-By: /k.gpg\n' \
     '' "$entry\nSigned-By: /k.gpg"
 # The one-line form, with and without options.
-row '' '# a comment\ndeb-src http://other.test/debian bookworm main\ndeb [arch=amd64 signed-by=/k.gpg] http://mirror.test/debian bookworm main contrib\n' \
+row '' '# a comment\ndeb-src file:/srv/other/debian bookworm main\ndeb [arch=amd64 signed-by=/k.gpg] file:/srv/mirror/debian bookworm main contrib\n' \
     "$entry\nSigned-By: /k.gpg"
-row '' 'deb http://mirror.test/debian bookworm main contrib\n' "$entry"
+row '' 'deb file:/srv/mirror/debian bookworm main contrib\n' "$entry"
 # Nothing for this release: nothing is derived.
-row 'Types: deb\nURIs: http://mirror.test/debian\nSuites: trixie\nComponents: main\n' 'deb http://mirror.test/debian sid main\n' ''
+row 'Types: deb\nURIs: file:/srv/mirror/debian\nSuites: trixie\nComponents: main\n' 'deb file:/srv/mirror/debian sid main\n' ''
 rm -rf "$root"
 echo "backports: $failures failure(s)"
 [ "$failures" = 0 ]
