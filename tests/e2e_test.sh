@@ -28,6 +28,10 @@ step() { echo "== $*"; }
 # Wine's helper processes would otherwise inherit and hold open.
 win() { "$WINE" "$@" </dev/null >"$work/out" 2>"$work/err"; }
 host() { win "$bin/quillhost.exe" "$@"; }
+# A 32-bit program (an Open dialog of one) in the same prefix: the x86 build's
+# host, run by Wine's 32-bit loader, reads the registry's 32-bit view.
+bin32=$build/x86/bin
+host32() { /usr/lib/wine/wine "$bin32/quillhost.exe" "$@" </dev/null >"$work/out" 2>"$work/err"; }
 show() { sed 's/^/    | /' "$1"; }
 expect_rc() { # expected actual what
   [ "$1" = "$2" ] || { fail "$3: exit code $2, expected $1"; show "$work/out"; }
@@ -39,9 +43,9 @@ expect_no_text() {
   ! grep -qF -- "$2" "$1" || { fail "$3: unexpected '$2'"; show "$1"; }
 }
 winpath() { echo "Z:$1" | tr / '\\'; }
-# The files of a folder and of its Modern subfolder, on one line.
-listing() { (cd "$1" && LC_ALL=C ls -d * Modern/* Modern/Assets/* 2>/dev/null | tr '\n' ' '); }
-installed_files='Modern Modern/Assets Modern/Assets/Square150x150Logo.png Modern/Assets/Square44x44Logo.png Modern/Assets/StoreLogo.png Modern/quillshell-modern.dll Modern/quillshell-modern.msix Modern/quillshell64reg.exe quillshell.dll quillshell64reg.exe uninstall.exe '
+# The files of a folder and of its Modern and x86 subfolders, on one line.
+listing() { (cd "$1" && LC_ALL=C ls -d * Modern/* Modern/Assets/* x86/* 2>/dev/null | tr '\n' ' '); }
+installed_files='Modern Modern/Assets Modern/Assets/Square150x150Logo.png Modern/Assets/Square44x44Logo.png Modern/Assets/StoreLogo.png Modern/quillshell-modern.dll Modern/quillshell-modern.msix Modern/quillshell64reg.exe quillshell.dll quillshell64reg.exe uninstall.exe x86 x86/quillshell.dll x86/quillshell64reg.exe '
 
 # PowerShell as the installers find it, played by the stand-in (Wine's own
 # is a stub that exits 0), and the Windows build they read: 22631 is
@@ -219,6 +223,21 @@ ROWS
     { fail "the package's path"; show "$powershell_dir/commands.txt"; }
   windows_build 22631
 
+  step "on ARM64 Windows (as its registry says) the ARM64 DLLs and package; back on x64 the x64 ones"
+  local environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' native files pair
+  while IFS='|' read -r native files; do
+    win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d "$native" /f
+    install /D=C:\\Program Files\\Quill_Shell Test
+    expect_rc 0 $? "install on $native"
+    expect_whole_installation "install on $native"
+    for pair in $files; do  # installed=staged
+      cmp -s "$folder/${pair%%=*}" "$build/stage/${pair#*=}" || fail "on $native: ${pair%%=*} is not stage/${pair#*=}"
+    done
+  done <<'ROWS'
+ARM64|quillshell.dll=arm64/quillshell.dll Modern/quillshell-modern.dll=arm64/quillshell-modern.dll Modern/quillshell-modern.msix=arm64/quillshell-modern.msix quillshell64reg.exe=quillshell64reg.exe x86/quillshell.dll=x86/quillshell.dll x86/quillshell64reg.exe=x86/quillshell64reg.exe
+AMD64|quillshell.dll=quillshell.dll Modern/quillshell-modern.dll=quillshell-modern.dll Modern/quillshell-modern.msix=quillshell-modern.msix
+ROWS
+
   step "the host finds the handler for a file and shows the archive group"
   host list 'C:\Work\Photos.zip'
   expect_rc 0 $? "list Photos.zip"
@@ -275,6 +294,18 @@ ROWS
   expect_rc 0 $? "verb test"
   received
   expect_text "$work/received" 'token: ?Test?' "verb test: token"
+
+  step "32-bit programs: the x86 DLL, registered in the 32-bit view, shows the menu and starts the program"
+  win reg query "HKLM\\SOFTWARE\\Classes\\WOW6432Node\\CLSID\\$CLSID\\InProcServer32" /ve
+  expect_text "$work/out" 'C:\Program Files\Quill_Shell Test\x86\quillshell.dll' "32-bit view: registered server path"
+  host32 list 'C:\Work\Photos.zip'
+  expect_rc 0 $? "x86 host: list Photos.zip"
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\*\\shellex\\ContextMenuHandlers, approved" "x86 host: handler, approved"
+  expect_text "$work/out" 'Quillshell  Extract here  | bitmap  | offset 1  | verb unpackhere' "x86 host: archive item 1"
+  host32 invoke 'Create "notes.zip"' 'C:\Work\notes.txt'
+  expect_rc 0 $? "x86 host: invoke the zip caption"
+  received
+  expect_command_line '\?Zip\?' 'C:\\Work\\notes\.zip' "x86 host: zip caption"
 
   step "40 selected files: the menu of the first 16, then all 40 invoked"
   local many=() expected="$work/expected-entries"
@@ -345,6 +376,8 @@ ROWS
   expect_text "$work/out" 'no context-menu handler found' "file after uninstall"
   host list 'C:\Work\Holiday Pictures'
   expect_text "$work/out" 'no context-menu handler found' "folder after uninstall"
+  host32 list 'C:\Work\Photos.zip'
+  expect_text "$work/out" 'no context-menu handler found' "x86 host after uninstall"
   expect_snapshot before "uninstall"
 }
 
@@ -559,9 +592,23 @@ msi() {
   up=$work/quillshell-$up_version-x64.msi
   mkdir -p "$work/up"
   cp "$build/stage/quillshell64reg.exe" "$build/stage/quillshell-modern.dll" "$build/stage/quillshell-modern.msix" "$work/up/"
+  cp -r "$build/stage/x86" "$work/up/"
   { cat "$build/stage/quillshell.dll"; echo "quillshell $up_version"; } >"$work/up/quillshell.dll"
-  sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" \
+  sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" x64 \
     "$up_version" "$up" 1767225600 || { fail "cannot build the MSI of $up_version"; return; }
+
+  step "the ARM64 package: Arm64 platform, the ARM64 DLLs and package, the x86 DLL; refused by x64 Windows Installer"
+  local arm64_msi=$bin/quillshell-$version-arm64.msi pair
+  msiinfo suminfo "$arm64_msi" | tr -d '\r' >"$work/suminfo"
+  expect_text "$work/suminfo" 'Template: Arm64;1033' "ARM64 MSI: platform"
+  rm -rf "$work/arm64-files"
+  msiextract -C "$work/arm64-files" "$arm64_msi" >/dev/null || fail "ARM64 MSI: cannot be unpacked"
+  for pair in quillshell.dll=arm64/quillshell.dll Modern/quillshell-modern.dll=arm64/quillshell-modern.dll \
+              Modern/quillshell-modern.msix=arm64/quillshell-modern.msix quillshell64reg.exe=quillshell64reg.exe \
+              x86/quillshell.dll=x86/quillshell.dll x86/quillshell64reg.exe=x86/quillshell64reg.exe; do
+    cmp -s "$work/arm64-files/Program Files/Quillshell/${pair%%=*}" "$build/stage/${pair#*=}" ||
+      fail "ARM64 MSI: ${pair%%=*} is not stage/${pair#*=}"
+  done
 
   step "the package names both files' version, as Windows Installer compares them with the files on disk"
   msiinfo export "$this" File | tr -d '\r' >"$work/file-table"
@@ -599,7 +646,13 @@ msi() {
   msiexec /i "$(winpath "$this")" /qn
   expect_rc 0 $? "msiexec /i"
   folder="$drive/Program Files/Quillshell"
-  for f in quillshell.dll quillshell64reg.exe; do cmp -s "$build/stage/$f" "$folder/$f" || fail "MSI: $f not installed"; done
+  for f in quillshell.dll quillshell64reg.exe x86/quillshell.dll x86/quillshell64reg.exe; do
+    cmp -s "$build/stage/$f" "$folder/$f" || fail "MSI: $f not installed"
+  done
+  win reg query "HKLM\\SOFTWARE\\Classes\\WOW6432Node\\CLSID\\$CLSID\\InProcServer32" /ve
+  expect_text "$work/out" 'C:\Program Files\Quillshell\x86\quillshell.dll' "MSI: server path in the 32-bit view"
+  host32 list 'C:\Work\Photos.zip'
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\*\\shellex\\ContextMenuHandlers, approved" "MSI: x86 host's handler"
   win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
   expect_text "$work/out" 'C:\Program Files\Quillshell\quillshell.dll' "MSI: registered server path"
   host list 'C:\Work\Photos.zip'
