@@ -13,6 +13,7 @@ set -uo pipefail
 build=$(cd "$1" && pwd)
 mode=$2
 bin=$build/bin
+stage=$build/stage  # the binaries as the installers carry them
 export WINEPREFIX=$build/e2e-$mode-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 CLSID='{7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}'
@@ -231,7 +232,7 @@ ROWS
     expect_rc 0 $? "install on $native"
     expect_whole_installation "install on $native"
     for pair in $files; do  # installed=staged
-      cmp -s "$folder/${pair%%=*}" "$build/stage/${pair#*=}" || fail "on $native: ${pair%%=*} is not stage/${pair#*=}"
+      cmp -s "$folder/${pair%%=*}" "$stage/${pair#*=}" || fail "on $native: ${pair%%=*} is not stage/${pair#*=}"
     done
   done <<'ROWS'
 ARM64|quillshell.dll=arm64/quillshell.dll Modern/quillshell-modern.dll=arm64/quillshell-modern.dll Modern/quillshell-modern.msix=arm64/quillshell-modern.msix quillshell64reg.exe=quillshell64reg.exe x86/quillshell.dll=x86/quillshell.dll x86/quillshell64reg.exe=x86/quillshell64reg.exe
@@ -597,7 +598,7 @@ msi() {
   sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" x64 \
     "$up_version" "$up" 1767225600 || { fail "cannot build the MSI of $up_version"; return; }
 
-  step "the ARM64 package: Arm64 platform, the ARM64 DLLs and package, the x86 DLL; refused by x64 Windows Installer"
+  step "the ARM64 package: Arm64 platform, the ARM64 DLLs and package, the x86 DLL"
   local arm64_msi=$bin/quillshell-$version-arm64.msi pair
   msiinfo suminfo "$arm64_msi" | tr -d '\r' >"$work/suminfo"
   expect_text "$work/suminfo" 'Template: Arm64;1033' "ARM64 MSI: platform"
@@ -606,7 +607,7 @@ msi() {
   for pair in quillshell.dll=arm64/quillshell.dll Modern/quillshell-modern.dll=arm64/quillshell-modern.dll \
               Modern/quillshell-modern.msix=arm64/quillshell-modern.msix quillshell64reg.exe=quillshell64reg.exe \
               x86/quillshell.dll=x86/quillshell.dll x86/quillshell64reg.exe=x86/quillshell64reg.exe; do
-    cmp -s "$work/arm64-files/Program Files/Quillshell/${pair%%=*}" "$build/stage/${pair#*=}" ||
+    cmp -s "$work/arm64-files/Quillshell/${pair%%=*}" "$stage/${pair#*=}" ||
       fail "ARM64 MSI: ${pair%%=*} is not stage/${pair#*=}"
   done
 
@@ -630,6 +631,7 @@ msi() {
     win reg add "HKLM\\Software\\Classes\\$class\\shellex\\ContextMenuHandlers\\Other" /ve /d "$other" /f
   done
   win reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
+  win reg add 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
   powershell_standin
   windows_build 22631
   snapshot before
@@ -641,6 +643,9 @@ msi() {
   expect_rc 67 $? "msiexec /i on ARM64"
   win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d AMD64 /f
   expect_ours_as_before "refused on ARM64"
+  msiexec /i "$(winpath "$bin/quillshell-$version-arm64.msi")" /qn
+  expect_rc $((1633 % 256)) $? "the ARM64 package on x64 Windows: unsupported platform (1633 modulo 256)"
+  expect_ours_as_before "the ARM64 package refused on x64"
 
   step "msiexec /i installs $version silently into the default folder; a click works"
   msiexec /i "$(winpath "$this")" /qn
@@ -718,7 +723,7 @@ msi() {
   step "a restart completes it"
   restart
   cmp -s "$work/up/quillshell.dll" "$folder/quillshell.dll" || fail "after the restart the DLL is not that of $up_version"
-  [ "$(cd "$folder" && echo *)" = "Modern quillshell.dll quillshell64reg.exe" ] || fail "upgrade left $(cd "$folder" && echo *)"
+  [ "$(cd "$folder" && echo *)" = "Modern quillshell.dll quillshell64reg.exe x86" ] || fail "upgrade left $(cd "$folder" && echo *)"
   expect_handler_works "upgrade, after the restart"
 
   step "a downgrade to $version is refused (1603, here 67)"
