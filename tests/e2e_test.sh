@@ -384,9 +384,13 @@ ROWS
 
 # Explorer keeps the DLL loaded for as long as it likes; holder.exe plays it.
 holders=()
-hold() { # windows path of the DLL, a name for this holder
+hold() { # windows path of the DLL, a name for this holder [, x86: a 32-bit process holds it]
   local flag="$work/held-$2" i
-  "$WINE" "$bin/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
+  if [ "${3:-}" = x86 ]; then
+    /usr/lib/wine/wine "$bin32/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
+  else
+    "$WINE" "$bin/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
+  fi
   holders+=("$!")
   for i in $(seq 100); do [ -f "$flag" ] && return 0; sleep 0.1; done
   fail "holder $2 could not load $1"
@@ -442,6 +446,7 @@ upgrade_held() { # n: the DLL is expected to move aside as quillshell.dll.<n>.ol
 in_use() {
   local dir='C:\Program Files\Quillshell' folder="$drive/Program Files/Quillshell" rc
   local class="SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32"
+  local class32="SOFTWARE\\Classes\\WOW6432Node\\CLSID\\$CLSID\\InProcServer32"
   local approved='SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
   local uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell'
   fresh_prefix
@@ -470,6 +475,7 @@ in_use() {
   done <<'ROWS'
 files cannot be written|3|mkdir -p "$folder/quillshell64reg.exe.new/x"|rm -r "$folder/quillshell64reg.exe.new"
 class cannot be registered|4|win "$bin/key_trap.exe" deny "$class"|win "$bin/key_trap.exe" allow "$class"
+the 32-bit view's class cannot be registered|4|win "$bin/key_trap.exe" deny "$class32"|win "$bin/key_trap.exe" allow "$class32"
 keys cannot be written|5|win "$bin/key_trap.exe" deny "$approved"|win "$bin/key_trap.exe" allow "$approved"
 ROWS
   pending
@@ -487,6 +493,8 @@ ROWS
   upgrade_held 1
   # Explorer's COM surrogate (dllhost.exe) holds the Windows 11 menu's DLL.
   hold "$dir\\Modern\\quillshell-modern.dll" surrogate
+  # A 32-bit program's Open dialog holds the x86 DLL.
+  hold "$dir\\x86\\quillshell.dll" dialog x86
   rm -rf "$stand"
   win reg delete 'HKCU\Software\Osmund' /f
   uninstall "$dir" "$folder"
@@ -495,13 +503,16 @@ ROWS
   expect_text "$work/out" 'no context-menu handler found' "after removal"
   # The held DLL moved aside, so that what the restart deletes is that file
   # and not whatever stands at the installed name by then.
-  [ "$(listing "$folder")" = "Modern Modern/quillshell-modern.dll.1.old quillshell.dll.1.old quillshell.dll.2.old " ] ||
+  [ "$(listing "$folder")" = "Modern Modern/quillshell-modern.dll.1.old quillshell.dll.1.old quillshell.dll.2.old x86 x86/quillshell.dll.1.old " ] ||
     { fail "removal while held: left in the folder"; listing "$folder"; }
   pending
   expect_no_text "$work/pending" "$dir\\quillshell.dll\\0" "removal: the installed name scheduled"
   expect_text "$work/pending" "$dir\\quillshell.dll.2.old\\0" "removal: the moved DLL at restart"
-  [ "$(grep -o 'quillshell.dll.1.old' "$work/pending" | wc -l)" = 1 ] || fail "removal: a file scheduled twice"
+  [ "$(grep -oF 'Quillshell\quillshell.dll.1.old' "$work/pending" | wc -l)" = 1 ] || fail "removal: a file scheduled twice"
   expect_text "$work/pending" "$dir\\Modern\\quillshell-modern.dll.1.old\\0" "removal: the moved modern DLL at restart"
+  expect_text "$work/pending" "$dir\\x86\\quillshell.dll.1.old\\0" "removal: the moved x86 DLL at restart"
+  host32 list 'C:\Work\Photos.zip'
+  expect_text "$work/out" 'no context-menu handler found' "x86 host after removal"
   expect_text "$work/pending" "$dir\\\\0" "removal: the folder at restart"
   still_held "removal"
 
