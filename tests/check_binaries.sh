@@ -1,7 +1,8 @@
 #!/bin/sh
 # Each DLL exports exactly DllCanUnloadNow @1 and DllGetClassObject @2 under its
 # own name (quillshell.dll, quillshell-modern.dll), and no binary imports
-# anything but system DLLs or carries a link time.
+# anything but system DLLs or carries a link time. The x64 quillshell.dll
+# stays within its size goal, 200 KB (204,800 bytes).
 # usage: check_binaries.sh OBJDUMP quillshell.dll quillshell64reg.exe [quillshell-modern.dll]
 #        check_binaries.sh --machine x86|x64|arm64 quillshell.dll quillshell64reg.exe
 # The second form reads the files with llvm-readobj-14 (binutils cannot read
@@ -69,5 +70,7 @@ for lib in "$dll" ${modern:+"$modern"}; do
   [ "$entries" = 2 ] || { echo "FAIL: $(basename "$lib"): $entries exports, not two"; fail=1; }
   "$objdump" -p "$lib" | grep -Eq "^Name\s+[0-9a-f]+ $(basename "$lib" | sed 's/\./\\./g')\$" || { echo "FAIL: $(basename "$lib"): export directory name"; fail=1; }
 done
-[ $fail = 0 ] && echo "binaries OK: $(wc -c <"$dll") bytes DLL${modern:+, $(wc -c <"$modern") bytes modern DLL}, system imports only"
+size=$(wc -c <"$dll")
+[ "$size" -le 204800 ] || { echo "FAIL: $(basename "$dll") is $size bytes, over its goal of 200 KB (204,800 bytes)"; fail=1; }
+[ $fail = 0 ] && echo "binaries OK: $size bytes DLL (goal 204,800)${modern:+, $(wc -c <"$modern") bytes modern DLL}, system imports only"
 exit $fail
