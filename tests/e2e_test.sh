@@ -554,7 +554,7 @@ msi() {
   local version this up up_version folder dll rc f
   version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$build/CMakeCache.txt")
   this=$bin/quillshell-$version-x64.msi
-  [ -f "$this" ] || { echo "SKIP: no $this (wixl, of the Debian package wixl, builds it)"; exit 77; }
+  [ -f "$this" ] || { echo "FAIL: no $this (wixl, of the Debian package wixl, builds it)"; exit 1; }
   up_version=${version%.*}.$((${version##*.} + 1))
   up=$work/quillshell-$up_version-x64.msi
   mkdir -p "$work/up"
