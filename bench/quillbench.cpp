@@ -22,6 +22,16 @@ namespace {
 
 int g_rounds = 9;
 
+// A timed call that failed did no work and would read as fast: the run stops.
+[[noreturn]] void Failed(const char* what, long code) {
+    std::printf("FAILED: %s (0x%08lx); no figures from a call that did not do its work\n", what, code);
+    std::fflush(stdout);
+    ExitProcess(1);
+}
+void Check(HRESULT hr, const char* what) {
+    if (hr != S_OK) Failed(what, hr);
+}
+
 double Now() {
     static LARGE_INTEGER frequency = [] {
         LARGE_INTEGER f;
@@ -97,17 +107,20 @@ void PrintRow(const char* name, const char* floorName, Pair p, double goal) {
 // One right-click as Explorer makes it: handler, selection, menu, the help
 // text of every item as the pointer passes, release.
 void RightClick(IContextMenu* handler, IDataObject* data, UINT items) {
-    InitializeHandler(handler, data);
+    Check(InitializeHandler(handler, data), "Initialize");
     HMENU menu = CreatePopupMenu();
-    handler->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL);
+    const HRESULT added = handler->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL);
+    if (FAILED(added) || HRESULT_CODE(added) <= items) Failed("QueryContextMenu: too few items", added);
     wchar_t help[256];
     for (UINT i = 0; i < items; ++i)
-        handler->GetCommandString(i, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(help), ARRAYSIZE(help));
+        Check(handler->GetCommandString(i, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(help), ARRAYSIZE(help)),
+              "GetCommandString");
     DestroyMenu(menu);
 }
 
 void OursRightClick(IDataObject* data) {
     IContextMenu* handler = CreateHandler();
+    if (!handler) Failed("creating the handler", 0);
     RightClick(handler, data, 3);
     handler->Release();
 }
@@ -124,7 +137,7 @@ std::vector<std::wstring> WalkDropList(IDataObject* data) {
     std::vector<std::wstring> paths;
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     STGMEDIUM medium{};
-    if (FAILED(data->GetData(&format, &medium))) return paths;
+    Check(data->GetData(&format, &medium), "GetData of the drop list");
     const auto* header = static_cast<const DROPFILES*>(GlobalLock(medium.hGlobal));
     const wchar_t* p = reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(header) + header->pFiles);
     while (*p) {
@@ -153,16 +166,19 @@ std::wstring TempDir() {
 }
 
 // List files that the runs leave for the program: removed between rounds.
-void RemoveListFiles() {
+// Out: how many there were.
+size_t RemoveListFiles() {
     const std::wstring dir = TempDir();
     WIN32_FIND_DATAW found;
     const std::wstring guidName = std::wstring(8, L'?') + L'-' + std::wstring(4, L'?') + L'-' + std::wstring(4, L'?') +
                                   L'-' + std::wstring(4, L'?') + L'-' + std::wstring(12, L'?') + L".txt";
     HANDLE h = FindFirstFileW((dir + guidName).c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do DeleteFileW((dir + found.cFileName).c_str());
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    size_t count = 0;
+    do count += DeleteFileW((dir + found.cFileName).c_str()) != 0;
     while (FindNextFileW(h, &found));
     FindClose(h);
+    return count;
 }
 
 void SetProgramFolder(const std::wstring& folder) {
@@ -184,17 +200,22 @@ void LoadFigure() {
     const GUID clsid = kHandlerClsid;
     auto ours = [&] {
         HMODULE module = LoadLibraryW(dll.c_str());
+        if (!module) Failed("loading the DLL", static_cast<long>(GetLastError()));
         auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
             reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
         IClassFactory* factory = nullptr;
-        get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        Check(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), "DllGetClassObject");
         IContextMenu* handler = nullptr;
-        factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&handler));
+        Check(factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&handler)), "CreateInstance");
         factory->Release();
         handler->Release();
         FreeLibrary(module);
     };
-    auto floor = [&] { FreeLibrary(LoadLibraryW(empty.c_str())); };
+    auto floor = [&] {
+        HMODULE module = LoadLibraryW(empty.c_str());
+        if (!module) Failed("loading the empty DLL", static_cast<long>(GetLastError()));
+        FreeLibrary(module);
+    };
     Pair p = Measure(20, ours, floor);
     PrintRow("4 load the DLL, create the first handler", "LoadLibrary + FreeLibrary of a DLL that exports nothing", p,
              2.0);
@@ -209,7 +230,8 @@ void CommandFigure() {
     auto path = [](DWORD i) { return L"C:\\Users\\someone\\Documents\\photo" + std::to_wstring(100000 + i) + L".jpg"; };
     auto* many = new TestItemArray(100000, path, SFGAO_FILESYSTEM | SFGAO_STREAM);
     auto* one = new TestItemArray(1, path, SFGAO_FILESYSTEM | SFGAO_STREAM);
-    Pair p = Measure(300, [&] { RightClickCommand(many); }, [&] { RightClickCommand(one); });
+    auto rightClick = [](IShellItemArray* items) { Check(RightClickCommand(items).hr, "the Windows 11 menu's calls"); };
+    Pair p = Measure(300, [&] { rightClick(many); }, [&] { rightClick(one); });
     PrintRow("6 Windows 11 menu, 100,000 items", "the same calls on one item", p, 1.5);
     many->ResetCounts();
     RightClickCommand(many);
@@ -274,15 +296,17 @@ int wmain(int argc, wchar_t** argv) {
     }
     auto ours = [&] {
         IContextMenu* handler = CreateHandler();
-        InitializeHandler(handler, many);
+        if (!handler) Failed("creating the handler", 0);
+        Check(InitializeHandler(handler, many), "Initialize");
         HMENU menu = CreatePopupMenu();
-        handler->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL);
+        const HRESULT added = handler->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL);
+        if (FAILED(added) || HRESULT_CODE(added) < 2) Failed("QueryContextMenu: no item 1", added);
         CMINVOKECOMMANDINFOEX info{};
         info.cbSize = sizeof(info);
         info.fMask = CMIC_MASK_UNICODE;
         info.lpVerb = MAKEINTRESOURCEA(1);
         info.lpVerbW = MAKEINTRESOURCEW(1);
-        handler->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
+        Check(handler->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info)), "InvokeCommand");
         DestroyMenu(menu);
         handler->Release();
     };
@@ -291,14 +315,18 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring name = TempDir() + L"00000000-0000-0000-0000-000000000000.txt";
         HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written = 0;
-        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        if (h == INVALID_HANDLE_VALUE || !WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+            Failed("writing the floor's list file", static_cast<long>(GetLastError()));
         CloseHandle(h);
-        ShellExecuteW(nullptr, L"open", program.c_str(), (L" ?Zip? \"" + name + L"\" \"C:\\x.zip\"").c_str(), nullptr,
-                      SW_SHOWNORMAL);
+        const auto started = reinterpret_cast<INT_PTR>(ShellExecuteW(
+            nullptr, L"open", program.c_str(), (L" ?Zip? \"" + name + L"\" \"C:\\x.zip\"").c_str(), nullptr, SW_SHOWNORMAL));
+        if (started <= 32) Failed("the floor's ShellExecuteW", static_cast<long>(started));
     };
+    // The handler keeps its list file only for a program it started (a start
+    // that fails shows a box and still answers S_OK, as Explorer asks it).
     p = Measure(1, ours, floor, [] {
         WaitForPrograms(L"TarnwickUnzip.exe");
-        RemoveListFiles();
+        if (RemoveListFiles() == 0) Failed("InvokeCommand started no program", 0);
     });
     PrintRow("3 invoke on 100,000 items, up to the start", "walk + one WriteFile of the same bytes + one ShellExecuteW",
              p, 1.5);

@@ -1,9 +1,12 @@
 #!/bin/sh
-# Builds quillshell-<version>-x64.msi with wixl, byte for byte the same from
-# the same input:
-#   msi.sh WXS BINDIR VERSION OUT EPOCH [SIGN]
+# Builds quillshell-<version>-<arch>.msi with wixl, byte for byte the same
+# from the same input:
+#   msi.sh WXS BINDIR ARCH VERSION OUT EPOCH [SIGN]
 # BINDIR holds quillshell.dll, quillshell64reg.exe, quillshell-modern.dll and
-# quillshell-modern.msix; EPOCH (Unix seconds)
+# quillshell-modern.msix (x64), and in arm64\ the ARM64 DLLs and package, in
+# x86\ the x86 DLL and tool (packed when there). ARCH is x64 or arm64: the
+# package's platform and the DLLs it installs (the tool is the x64 one in
+# both: Windows 11 on ARM runs it). EPOCH (Unix seconds)
 # stands in for every time the package records; SIGN, if given, is a command
 # that signs the file it is given in place.
 # wixl takes its sources relative to the .wxs and records the files' times
@@ -13,7 +16,7 @@
 # package code are derived from the version, so that each version is a new
 # product (a major upgrade) and the same version always gives the same codes.
 set -eu
-wxs=$1 bindir=$2 version=$3 out=$4 epoch=$5 sign=${6:-}
+wxs=$1 bindir=$2 arch=$3 version=$4 out=$5 epoch=$6 sign=${7:-}
 
 # A name-based GUID (SHA-1, as RFC 4122 version 5 lays it out).
 guid() {
@@ -21,31 +24,47 @@ guid() {
   v=$(printf '%X' $(( (0x$(echo "$h" | cut -c17) & 3) | 8 )))
   echo "{$(echo "$h" | cut -c1-8)-$(echo "$h" | cut -c9-12)-5$(echo "$h" | cut -c14-16)-$v$(echo "$h" | cut -c18-20)-$(echo "$h" | cut -c21-32)}"
 }
-product=$(guid "quillshell product $version")
-package=$(guid "quillshell package $version")
+# x64 keeps the codes it had before there were two packages.
+case $arch in
+  x64) salt="" platform=x64 dlls=$bindir other=arm64
+       refusal='Installed OR NATIVE_ARCHITECTURE <> "ARM64"' ;;
+  arm64) salt=" arm64" platform=Arm64 dlls=$bindir/arm64 other=x64
+       refusal='Installed OR NATIVE_ARCHITECTURE = "ARM64"' ;;
+  *) echo "msi.sh: ARCH is x64 or arm64, not $arch" >&2; exit 2 ;;
+esac
+product=$(guid "quillshell product $version$salt")
+package=$(guid "quillshell package $version$salt")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$wxs" "$work/quillshell.wxs"
-cp "$bindir/quillshell.dll" "$bindir/quillshell64reg.exe" "$bindir/quillshell-modern.dll" "$bindir/quillshell-modern.msix" "$work/"
+cp "$dlls/quillshell.dll" "$bindir/quillshell64reg.exe" "$dlls/quillshell-modern.dll" "$dlls/quillshell-modern.msix" "$work/"
 # What the package's manifest names in its external location, beside the DLL.
 cp -r "$(dirname "$wxs")/msix/Assets" "$work/Assets"
-touch -d "@$epoch" "$work"/* "$work"/Assets/*
+have_x86=no
+if [ -d "$bindir/x86" ]; then
+  have_x86=yes
+  mkdir "$work/x86"
+  cp "$bindir/x86/quillshell.dll" "$bindir/x86/quillshell64reg.exe" "$work/x86/"
+fi
+touch -d "@$epoch" "$work"/* "$work"/Assets/* "$work"/x86/* 2>/dev/null || true
 when=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
-(cd "$work" && TZ=UTC faketime -f "$when" wixl -a x64 -D "Version=$version" -D "ProductCode=$product" \
+(cd "$work" && TZ=UTC faketime -f "$when" wixl -a x64 -D "Version=$version" -D "ProductCode=$product" -D "HaveX86=$have_x86" \
    -o package.msi quillshell.wxs)
 # Refused while quillshell-setup.exe's installation is there (quillshell.wxs
 # finds it); wixl makes launch conditions of MajorUpgrade only.
 msibuild "$work/package.msi" -q "INSERT INTO \`LaunchCondition\` (\`Condition\`, \`Description\`) VALUES \
   ('Installed OR NOT NSIS_INSTALLATION', 'Quillshell is installed with quillshell-setup.exe: remove it first to install this package.')"
+# The package for the other architecture's Explorer is refused: its DLLs could
+# never be loaded. (Windows Installer refuses an Arm64 package on x64 itself.)
 msibuild "$work/package.msi" -q "INSERT INTO \`LaunchCondition\` (\`Condition\`, \`Description\`) VALUES \
-  ('Installed OR NATIVE_ARCHITECTURE <> \"ARM64\"', 'The Quillshell menu is made for x64 Windows. On ARM64 Windows, Explorer cannot load it, so nothing was installed.')"
+  ('$refusal', 'This Quillshell package is for $arch Windows: on $other Windows, Explorer cannot load its menu. Install quillshell-$version-$other.msi instead. Nothing was installed.')"
 # Both binaries' fixed version is x.y.z.0 (version.h). Windows Installer
 # replaces a versioned file on disk only by a higher version, and never by an
 # unversioned one: without a Version here a major upgrade would install no
 # new file and then remove the old product's. A file hash is for unversioned
 # files only.
-for f in quillshell.dll quillshell64reg.exe quillshell_modern.dll modern_program.exe; do
+for f in quillshell.dll quillshell64reg.exe quillshell_modern.dll modern_program.exe quillshell32.dll quillshell32reg.exe; do
   msibuild "$work/package.msi" -q "UPDATE \`File\` SET \`Version\` = '$version.0', \`Language\` = '1033' WHERE \`File\` = '$f'"
   msibuild "$work/package.msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$f'"
 done
@@ -57,6 +76,6 @@ done
 # impersonation): 3442 adds the rollback (256) and in-script (1024) bits.
 msibuild "$work/package.msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1401 WHERE \`Action\` = 'RemoveExistingProducts'"
 msibuild "$work/package.msi" -q "UPDATE \`CustomAction\` SET \`Type\` = 3442 WHERE \`Action\` = 'UnregisterPackageOnRollback'"
-msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "x64;1033" "$package"
+msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "$platform;1033" "$package"
 [ -z "$sign" ] || "$sign" "$work/package.msi"
 mv "$work/package.msi" "$out"

@@ -4,7 +4,15 @@
 ;   uninstall.exe [/S]
 ;
 ; What it writes (64-bit view; HKCR is HKLM\SOFTWARE\Classes):
-;   <folder>\quillshell.dll, quillshell64reg.exe, uninstall.exe
+;   <folder>\quillshell.dll, quillshell64reg.exe, uninstall.exe: the DLL for the
+;     machine's Explorer, x64 or ARM64 (which shares the 64-bit registry view
+;     with x64 programs, so the x64 tool and installer, emulated there, write
+;     what ARM64 Explorer reads)
+;   <folder>\x86\quillshell.dll, quillshell64reg.exe: the x86 builds, for the
+;     Open and Save dialogs of 32-bit programs, registered by that 32-bit tool
+;     in the 32-bit view (HKLM\SOFTWARE\Classes\WOW6432Node\CLSID); the
+;     handler keys below are shared by both views, the Approved value is
+;     written in both
 ;   <folder>\Modern\quillshell-modern.dll, quillshell-modern.msix: the Windows 11
 ;     menu's command and its package (identity only), which on Windows 11 is
 ;     registered for all users with Modern\ as its external location; what the
@@ -21,7 +29,8 @@
 ; Exit codes of both: 0 done, 1 cancelled, 2 aborted by NSIS itself,
 ;   3 files could not be copied (uninstaller: the class registration could not be removed),
 ;   4 the class registration failed (uninstaller: a key could not be removed),
-;   5 the handler keys could not be written, 6 ARM64 Windows (nothing written),
+;   5 the handler keys could not be written, 6 ARM64 Windows and an installer
+;   built without the ARM64 files (nothing written),
 ;   7 the Windows Installer package of quillshell is installed (nothing written),
 ;   3010 done, but a file Explorer still holds goes only when Windows restarts.
 ; The Windows 11 package's registration never fails the installation: the
@@ -31,6 +40,7 @@
 ; Built by CMake: makensis -DBINDIR=<binaries> -DVERSION=<x.y.z> [-DOUTFILE=<exe>]
 ;   -DPLUGINS=<folder of the amd64-unicode plugins to pack>
 ;   [-DSIGN=<command that signs the file it is given, in place>]
+;   [-DHAVE_X86] [-DHAVE_ARM64]: BINDIR\x86 and BINDIR\arm64 hold those builds
 ; With SIGN, the uninstaller and the installer are signed as makensis writes
 ; them, and PLUGINS holds signed copies of NSIS's plugins: both unpack them
 ; into the temporary folder and load them. No file times are stored: the
@@ -99,16 +109,21 @@ Var Failed     ; 1 once a removal left something behind
 Var Created    ; bit mask of the parent keys the installer made (kept as CreatedKeys)
 Var Noted      ; those of them that this run made
 Var OldServer  ; the class's server before this run, "" if it had none
+Var OldServer32 ; the same in the 32-bit view
+Var Native     ; arm64 on ARM64 Windows, else x64: whose DLLs are installed
 Var FolderMade ; 1 when this run made $INSTDIR
 Var Step       ; how far this run got: 1 files swapped in, 2 class registered, 3 keys written
 Var Swapped    ; bits of the new files put in place: 1 the DLL, 2 the tool, 4 the uninstaller,
-               ; 8 the Windows 11 menu's DLL, 16 its package
+               ; 8 the Windows 11 menu's DLL, 16 its package, 32 the x86 DLL, 64 the x86 tool
 Var MovedDll   ; where each earlier file was moved aside, "" if there was none
 Var MovedTool
 Var MovedUninst
 Var MovedModern
 Var MovedPackage
+Var MovedDll32
+Var MovedTool32
 Var ModernMade ; 1 when this run made $INSTDIR\Modern
+Var X86Made    ; 1 when this run made $INSTDIR\x86
 ; The values the installer writes, as they were before this run.
 Var Was0
 Var Was1
@@ -122,6 +137,7 @@ Var Was8
 Var Was9
 Var Was10
 Var Was11
+Var Was12
 
 !define ABSENT "<absent>"
 
@@ -158,14 +174,18 @@ FunctionEnd
 
 ; Runs quillshell64reg.exe on a DLL path, with an optional word; its output
 ; goes to the details log. Out: $0, the tool's exit code (or "error").
+; The x86 tool of $INSTDIR\x86 writes the 32-bit view.
 !macro RunRegTool prefix dll word
+  !insertmacro RunRegToolIn "${prefix}" "$INSTDIR" "${dll}" "${word}"
+!macroend
+!macro RunRegToolIn prefix folder dll word
   StrCpy $R0 "${dll}"
   Call ${prefix}EncodePath
   ; The tool runs in the output folder; not in ours, which a rollback or the
   ; uninstaller must be able to remove right after the tool has ended.
   Push $OUTDIR
   SetOutPath "$TEMP"
-  nsExec::ExecToLog '"$INSTDIR\quillshell64reg.exe" "$R0" ${word}'
+  nsExec::ExecToLog '"${folder}\quillshell64reg.exe" "$R0" ${word}'
   Pop $0
   Pop $R1
   SetOutPath $R1
@@ -186,6 +206,9 @@ FunctionEnd
   !insertmacro ${op} DWORD $Was9 HKLM "${UNINSTALL_KEY}" "NoModify" 1
   !insertmacro ${op} DWORD $Was10 HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   !insertmacro ${op} DWORD $Was11 HKLM "${UNINSTALL_KEY}" "CreatedKeys" $Created
+!ifdef HAVE_X86
+  !insertmacro ${op} Str $Was12 HKLM32 "${APPROVED}" "${CLSID}" "${DESCRIPTION}"
+!endif
 !macroend
 !macro SaveValue type var root key name value
   ClearErrors
@@ -229,6 +252,7 @@ FunctionEnd
 ;   0x01 HKCR\*            0x02 HKCR\*\shellex            0x04 ...\ContextMenuHandlers
 ;   0x10 HKCR\Directory    0x20 HKCR\Directory\shellex    0x40 ...\ContextMenuHandlers
 ;   0x100 HKLM\...\Shell Extensions                      0x200 ...\Shell Extensions\Approved
+;   0x400 and 0x800: those two in the 32-bit view
 !macro NoteMissingKey mask root key
   ClearErrors
   EnumRegKey $1 ${root} "${key}" 0
@@ -254,6 +278,8 @@ FunctionEnd
   !insertmacro RemoveCreatedKey 0x10 HKCR "Directory"
   !insertmacro RemoveCreatedKey 0x200 HKLM "${APPROVED}"
   !insertmacro RemoveCreatedKey 0x100 HKLM "${SHELL_EXTENSIONS}"
+  !insertmacro RemoveCreatedKey 0x800 HKLM32 "${APPROVED}"
+  !insertmacro RemoveCreatedKey 0x400 HKLM32 "${SHELL_EXTENSIONS}"
 !macroend
 
 ; A file that Explorer has loaded cannot be written or deleted, but it can be
@@ -357,6 +383,7 @@ Function ${prefix}RemoveMovedFiles
   Push $R1
   !insertmacro RemoveMovedIn "$INSTDIR" "quillshell.dll" "quillshell64reg.exe" "uninstall.exe"
   !insertmacro RemoveMovedIn "$INSTDIR\Modern" "quillshell-modern.dll" "quillshell-modern.msix" "quillshell64reg.exe"
+  !insertmacro RemoveMovedIn "$INSTDIR\x86" "quillshell.dll" "quillshell64reg.exe" "quillshell64reg.exe"
   Pop $R1
   Pop $R0
 FunctionEnd
@@ -380,10 +407,17 @@ Function ${prefix}RemoveInstalledFiles
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.dll"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.msix"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell64reg.exe"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\x86\quillshell.dll"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\x86\quillshell64reg.exe"
   Delete "$INSTDIR\Modern\Assets\*.png"
   RMDir "$INSTDIR\Modern\Assets"
   Call ${prefix}RemoveMovedFiles
   Pop $R0
+  ${If} ${FileExists} "$INSTDIR\x86\quillshell*"
+    RMDir /REBOOTOK "$INSTDIR\x86"
+  ${Else}
+    RMDir "$INSTDIR\x86"
+  ${EndIf}
   ${If} ${FileExists} "$INSTDIR\Modern\quillshell*"
     RMDir /REBOOTOK "$INSTDIR\Modern"
   ${Else}
@@ -391,6 +425,7 @@ Function ${prefix}RemoveInstalledFiles
   ${EndIf}
   ${If} ${FileExists} "$INSTDIR\quillshell.dll*"
   ${OrIf} ${FileExists} "$INSTDIR\Modern\*.*"
+  ${OrIf} ${FileExists} "$INSTDIR\x86\*.*"
   ${OrIf} ${FileExists} "$INSTDIR\quillshell64reg.exe*"
   ${OrIf} ${FileExists} "$INSTDIR\uninstall.exe*"
     RMDir /REBOOTOK "$INSTDIR"
@@ -451,12 +486,25 @@ Function RollBack
     ${Else}
       !insertmacro RunRegTool "" "$INSTDIR\quillshell.dll" "uninstall"
     ${EndIf}
+!ifdef HAVE_X86
+    ${If} $OldServer32 != ""
+      !insertmacro RunRegToolIn "" "$INSTDIR\x86" $OldServer32 ""
+    ${Else}
+      !insertmacro RunRegToolIn "" "$INSTDIR\x86" "$INSTDIR\x86\quillshell.dll" "uninstall"
+    ${EndIf}
+!endif
   ${EndIf}
   !insertmacro RestoreFile "quillshell.dll" 1 $MovedDll
   !insertmacro RestoreFile "quillshell64reg.exe" 2 $MovedTool
   !insertmacro RestoreFile "uninstall.exe" 4 $MovedUninst
   !insertmacro RestoreFile "Modern\quillshell-modern.dll" 8 $MovedModern
   !insertmacro RestoreFile "Modern\quillshell-modern.msix" 16 $MovedPackage
+  !insertmacro RestoreFile "x86\quillshell.dll" 32 $MovedDll32
+  !insertmacro RestoreFile "x86\quillshell64reg.exe" 64 $MovedTool32
+  ${If} $X86Made == 1
+    SetOutPath "$TEMP"
+    RMDir "$INSTDIR\x86"
+  ${EndIf}
   ${If} $ModernMade == 1
     SetOutPath "$TEMP"
     Delete "$INSTDIR\Modern\quillshell64reg.exe"
@@ -655,20 +703,30 @@ FunctionEnd
   Pop $R3
 !macroend
 
-; An x64 Explorer extension cannot be loaded by the ARM64 Explorer of ARM64
-; Windows, which runs this installer under emulation: a menu that could never
-; appear is not installed. Windows before 10 has no ARM64 edition.
+; ARM64 Windows (11: Windows 10 on ARM runs no x64 programs, so not this
+; installer) runs this installer under emulation; its Explorer is ARM64 and
+; loads only an ARM64 DLL. An installer built without those refuses: a menu
+; that could never appear is not installed. The native architecture is the
+; one Windows names in the system environment too (the MSI reads that).
 ;
 ; NSIS checks the folder given with /D= before .onInit and, when it finds it
 ; unusable, quietly puts the default in its place: installing elsewhere than
 ; asked would be a failure reported as success. The process's own command
 ; line still holds the /D= that NSIS cut from $CMDLINE.
 Function .onInit
+  StrCpy $Native x64
+  ReadRegStr $0 HKLM "SYSTEM\CurrentControlSet\Control\Session Manager\Environment" "PROCESSOR_ARCHITECTURE"
   ${If} ${IsNativeARM64}
-    MessageBox MB_ICONSTOP|MB_OK "Quillshell's menu is made for x64 Windows. On ARM64 Windows, Explorer cannot load it, so nothing was installed." /SD IDOK
+  ${OrIf} $0 == "ARM64"
+    StrCpy $Native arm64
+  ${EndIf}
+!ifndef HAVE_ARM64
+  ${If} $Native == arm64
+    MessageBox MB_ICONSTOP|MB_OK "This Quillshell installer was built without the ARM64 menu. On ARM64 Windows, Explorer cannot load the x64 one, so nothing was installed." /SD IDOK
     SetErrorLevel 6
     Abort
   ${EndIf}
+!endif
   ; The Windows Installer package installs the same files and keys: with
   ; both, removing either would break the other.
   System::Call 'msi::MsiEnumRelatedProductsW(w "${MSI_UPGRADE_CODE}", i 0, i 0, w .r1) i .r0'
@@ -713,11 +771,18 @@ Section "Install"
   StrCpy $MovedUninst ""
   StrCpy $MovedModern ""
   StrCpy $MovedPackage ""
+  StrCpy $MovedDll32 ""
+  StrCpy $MovedTool32 ""
   !insertmacro InstalledValues SaveValue
   ClearErrors
   ReadRegStr $OldServer HKLM "SOFTWARE\Classes\CLSID\${CLSID}\InProcServer32" ""
   ${If} ${Errors}
     StrCpy $OldServer ""
+  ${EndIf}
+  ClearErrors
+  ReadRegStr $OldServer32 HKLM32 "SOFTWARE\Classes\CLSID\${CLSID}\InProcServer32" ""
+  ${If} ${Errors}
+    StrCpy $OldServer32 ""
   ${EndIf}
 
   StrCpy $FolderMade 0
@@ -735,19 +800,39 @@ Section "Install"
   ${EndIf}
   ; "try": a file that cannot be written fails the installation without asking.
   SetOverwrite try
+  StrCpy $X86Made 0
+  ${IfNot} ${FileExists} "$INSTDIR\x86\*.*"
+    StrCpy $X86Made 1
+  ${EndIf}
   ClearErrors
-  File "/oname=quillshell.dll.new" "${BINDIR}\quillshell.dll"
   File "/oname=quillshell64reg.exe.new" "${BINDIR}\quillshell64reg.exe"
   WriteUninstaller "$INSTDIR\uninstall.exe.new"
-  ; The package's external location: registration changes its ACLs, which
-  ; is why it is a folder of its own.
-  SetOutPath "$INSTDIR\Modern"
-  File "/oname=quillshell-modern.dll.new" "${BINDIR}\quillshell-modern.dll"
-  File "/oname=quillshell-modern.msix.new" "${BINDIR}\quillshell-modern.msix"
+!ifdef HAVE_ARM64
+  ${If} $Native == arm64
+    File "/oname=quillshell.dll.new" "${BINDIR}\arm64\quillshell.dll"
+    SetOutPath "$INSTDIR\Modern"
+    File "/oname=quillshell-modern.dll.new" "${BINDIR}\arm64\quillshell-modern.dll"
+    File "/oname=quillshell-modern.msix.new" "${BINDIR}\arm64\quillshell-modern.msix"
+  ${Else}
+!endif
+    File "/oname=quillshell.dll.new" "${BINDIR}\quillshell.dll"
+    ; The package's external location: registration changes its ACLs, which
+    ; is why it is a folder of its own.
+    SetOutPath "$INSTDIR\Modern"
+    File "/oname=quillshell-modern.dll.new" "${BINDIR}\quillshell-modern.dll"
+    File "/oname=quillshell-modern.msix.new" "${BINDIR}\quillshell-modern.msix"
+!ifdef HAVE_ARM64
+  ${EndIf}
+!endif
   ; Never loaded by Explorer: written in place.
   File "${BINDIR}\quillshell64reg.exe"
   SetOutPath "$INSTDIR\Modern\Assets"
   File "${ASSETS}\*.png"
+!ifdef HAVE_X86
+  SetOutPath "$INSTDIR\x86"
+  File "/oname=quillshell.dll.new" "${BINDIR}\x86\quillshell.dll"
+  File "/oname=quillshell64reg.exe.new" "${BINDIR}\x86\quillshell64reg.exe"
+!endif
   SetOutPath "$INSTDIR"
   ${If} ${Errors}
     !insertmacro FailInstall 3 "cannot copy the files to $INSTDIR"
@@ -760,12 +845,22 @@ Section "Install"
   !insertmacro SwapIn "uninstall.exe" 4 $MovedUninst
   !insertmacro SwapIn "Modern\quillshell-modern.dll" 8 $MovedModern
   !insertmacro SwapIn "Modern\quillshell-modern.msix" 16 $MovedPackage
+!ifdef HAVE_X86
+  !insertmacro SwapIn "x86\quillshell.dll" 32 $MovedDll32
+  !insertmacro SwapIn "x86\quillshell64reg.exe" 64 $MovedTool32
+!endif
 
   StrCpy $Step 2
   !insertmacro RunRegTool "" "$INSTDIR\quillshell.dll" ""
   ${If} $0 != 0
     !insertmacro FailInstall 4 "quillshell64reg.exe could not register the class"
   ${EndIf}
+!ifdef HAVE_X86
+  !insertmacro RunRegToolIn "" "$INSTDIR\x86" "$INSTDIR\x86\quillshell.dll" ""
+  ${If} $0 != 0
+    !insertmacro FailInstall 4 "the x86 quillshell64reg.exe could not register the class in the 32-bit view"
+  ${EndIf}
+!endif
 
   !insertmacro NoteMissingKey 0x001 HKCR "*"
   !insertmacro NoteMissingKey 0x002 HKCR "*\shellex"
@@ -775,6 +870,10 @@ Section "Install"
   !insertmacro NoteMissingKey 0x040 HKCR "Directory\shellex\ContextMenuHandlers"
   !insertmacro NoteMissingKey 0x100 HKLM "${SHELL_EXTENSIONS}"
   !insertmacro NoteMissingKey 0x200 HKLM "${APPROVED}"
+!ifdef HAVE_X86
+  !insertmacro NoteMissingKey 0x400 HKLM32 "${SHELL_EXTENSIONS}"
+  !insertmacro NoteMissingKey 0x800 HKLM32 "${APPROVED}"
+!endif
   ; Installed over an earlier installation: keep what that one made.
   StrCpy $Created $Noted
   ${If} $Was11 != "${ABSENT}"
@@ -803,6 +902,12 @@ Section "Install"
   ${EndIf}
   ${If} $MovedPackage != ""
     !insertmacro DeleteNowOrAtRestart $MovedPackage
+  ${EndIf}
+  ${If} $MovedDll32 != ""
+    !insertmacro DeleteNowOrAtRestart $MovedDll32
+  ${EndIf}
+  ${If} $MovedTool32 != ""
+    !insertmacro DeleteNowOrAtRestart $MovedTool32
   ${EndIf}
   Call RemoveMovedFiles
   ; Installed into another folder than before: the earlier folder's files go,
@@ -847,11 +952,18 @@ Function un.RemoveKeysAndFiles
   !insertmacro RemoveHandlerKey "*"
   !insertmacro RemoveHandlerKey "Directory"
   DeleteRegValue HKLM "${APPROVED}" "${CLSID}"
+  DeleteRegValue HKLM32 "${APPROVED}" "${CLSID}"
   !insertmacro RemoveCreatedKeys
   ClearErrors
   ReadRegStr $1 HKLM "${APPROVED}" "${CLSID}"
   ${IfNot} ${Errors}
     DetailPrint "cannot remove the value ${CLSID} of HKLM\${APPROVED}"
+    StrCpy $Failed 1
+  ${EndIf}
+  ClearErrors
+  ReadRegStr $1 HKLM32 "${APPROVED}" "${CLSID}"
+  ${IfNot} ${Errors}
+    DetailPrint "cannot remove the value ${CLSID} of HKLM\${APPROVED} (32-bit view)"
     StrCpy $Failed 1
   ${EndIf}
 
@@ -875,6 +987,14 @@ Section "Uninstall"
     DetailPrint "quillshell64reg.exe could not remove the class registration"
     SetErrorLevel 3
     Abort "quillshell64reg.exe could not remove the class registration"
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\x86\quillshell64reg.exe"
+    !insertmacro RunRegToolIn "un." "$INSTDIR\x86" "$INSTDIR\x86\quillshell.dll" "uninstall"
+    ${If} $0 != 0
+      DetailPrint "the x86 quillshell64reg.exe could not remove the class registration of the 32-bit view"
+      SetErrorLevel 3
+      Abort "the x86 quillshell64reg.exe could not remove the class registration of the 32-bit view"
+    ${EndIf}
   ${EndIf}
 
   ; The package goes before the files it names.

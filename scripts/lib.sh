@@ -86,7 +86,17 @@ ensure_osslsigncode() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$suite" osslsigncode >/dev/null
 }
 
+# The x86 and ARM64 builds inside the build folder need their toolchains:
+# Debian's i686 mingw-w64, and an ARM64 one that scripts/arch-setup makes
+# once, outside the clone (a few minutes the first time).
+ensure_toolchains() {
+  local out
+  out=$(scripts/arch-setup x86 arm64-toolchain) || { echo "$out"; echo "arch-setup failed"; return 1; }
+  echo "$out" | grep -v '^ARM64_' || true
+}
+
 configure_and_build() {
+  ensure_toolchains
   echo "== building in $BUILD"
   cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null || { echo "configure failed"; return 1; }
   # Every target must build (the installers, the MSI, the test programs): a

@@ -68,18 +68,44 @@ std::vector<std::wstring> PrivateTemp::Files() const {
     return names;
 }
 
-ProgramFolder::ProgramFolder(const std::wstring& parent) : m_dir(NewFolder(parent, L"Tools")) {
-    CopyFileW((BinDir() + L"\\receiver.exe").c_str(), (m_dir + L"\\TarnwickUnzip.exe").c_str(), FALSE);
+namespace {
+
+bool HasRecord(const std::wstring& dir) {
+    return GetFileAttributesW((dir + L"\\record.bin").c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool ProgramFolder::HasRecord() const {
-    return GetFileAttributesW((m_dir + L"\\record.bin").c_str()) != INVALID_FILE_ATTRIBUTES;
+}  // namespace
+
+// The twin in Later\ measures how long a start takes now; its record never
+// mixes with the program's. A record left by an earlier run (Wine reuses
+// process ids, and so the temp folder's name) goes first.
+ProgramFolder::ProgramFolder(const std::wstring& parent) : m_dir(NewFolder(parent, L"Tools")) {
+    for (const std::wstring& dir : {m_dir, NewFolder(m_dir, L"Later")}) {
+        CopyFileW((BinDir() + L"\\receiver.exe").c_str(), (dir + L"\\TarnwickUnzip.exe").c_str(), FALSE);
+        DeleteFileW((dir + L"\\record.bin").c_str());
+    }
+}
+
+// A twin that does not record itself shows nothing: that counts as a start.
+bool ProgramFolder::WasStarted() {
+    const std::wstring twin = m_dir + L"\\Later";
+    const ULONGLONG start = GetTickCount64();
+    if (reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, nullptr, (twin + L"\\TarnwickUnzip.exe").c_str(), L"twin",
+                                                nullptr, SW_SHOWNORMAL)) <= 32)
+        return true;
+    while (!HasRecord(twin)) {
+        if (GetTickCount64() - start > 20000) return true;
+        Sleep(20);
+    }
+    DeleteFileW((twin + L"\\record.bin").c_str());
+    Sleep(static_cast<DWORD>(GetTickCount64() - start));
+    return HasRecord(m_dir);
 }
 
 bool ProgramFolder::Wait(Record* record, DWORD timeoutMs) {
     const std::wstring path = m_dir + L"\\record.bin";
     const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!HasRecord()) {
+    while (!HasRecord(m_dir)) {
         if (GetTickCount64() > end) return false;
         Sleep(20);
     }

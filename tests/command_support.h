@@ -48,7 +48,10 @@ public:
     const std::wstring& dir() const { return m_dir; }  // no trailing "\"
     // The record of the next start; false when none came within the timeout.
     bool Wait(Record* record, DWORD timeoutMs = 20000);
-    bool HasRecord() const;
+    // Whether a start was recorded, asked once a start made now has had the
+    // time to record itself, and as long again: a start made before has had
+    // at least as long.
+    bool WasStarted();
 
 private:
     std::wstring m_dir;

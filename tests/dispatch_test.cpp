@@ -83,7 +83,7 @@ protected:
     void Refused(HRESULT hr) {
         EXPECT_EQ(hr, E_INVALIDARG);
         EXPECT_TRUE(temp.Files().empty()) << "a list file was written";
-        EXPECT_FALSE(program.HasRecord());
+        EXPECT_FALSE(program.WasStarted()) << "the program was started";
     }
 
     PrivateTemp temp;  // first: everything below lives in it
@@ -166,7 +166,7 @@ TEST_F(DispatchTest, CommandTakesTheWholeArray) {
     ASSERT_TRUE(archive && text && root);
     EXPECT_EQ(InvokeCommandAt(nullptr, 0), E_INVALIDARG);
     EXPECT_TRUE(temp.Files().empty());
-    EXPECT_FALSE(program.HasRecord());
+    EXPECT_FALSE(program.WasStarted()) << "the program was started";
     EXPCMDSTATE state = ECS_HIDDEN;
     ASSERT_EQ(root->GetState(archive, TRUE, &state), S_OK);
     IEnumExplorerCommand* children = nullptr;
@@ -276,7 +276,7 @@ TEST_F(DispatchTest, EmptySelectionDoesNothing) {
     ASSERT_EQ(InitializeHandler(handler, nullptr), S_OK);
     EXPECT_EQ(InvokeVerbA(handler, "zip"), S_OK);
     EXPECT_TRUE(temp.Files().empty());
-    EXPECT_FALSE(program.HasRecord());
+    EXPECT_FALSE(program.WasStarted()) << "the program was started";
 }
 
 // Latin-1 as single bytes; anything beyond as the item's short name.

@@ -13,6 +13,7 @@ set -uo pipefail
 build=$(cd "$1" && pwd)
 mode=$2
 bin=$build/bin
+stage=$build/stage  # the binaries as the installers carry them
 export WINEPREFIX=$build/e2e-$mode-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 CLSID='{7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}'
@@ -28,6 +29,10 @@ step() { echo "== $*"; }
 # Wine's helper processes would otherwise inherit and hold open.
 win() { "$WINE" "$@" </dev/null >"$work/out" 2>"$work/err"; }
 host() { win "$bin/quillhost.exe" "$@"; }
+# A 32-bit program (an Open dialog of one) in the same prefix: the x86 build's
+# host, run by Wine's 32-bit loader, reads the registry's 32-bit view.
+bin32=$build/x86/bin
+host32() { /usr/lib/wine/wine "$bin32/quillhost.exe" "$@" </dev/null >"$work/out" 2>"$work/err"; }
 show() { sed 's/^/    | /' "$1"; }
 expect_rc() { # expected actual what
   [ "$1" = "$2" ] || { fail "$3: exit code $2, expected $1"; show "$work/out"; }
@@ -39,9 +44,9 @@ expect_no_text() {
   ! grep -qF -- "$2" "$1" || { fail "$3: unexpected '$2'"; show "$1"; }
 }
 winpath() { echo "Z:$1" | tr / '\\'; }
-# The files of a folder and of its Modern subfolder, on one line.
-listing() { (cd "$1" && LC_ALL=C ls -d * Modern/* Modern/Assets/* 2>/dev/null | tr '\n' ' '); }
-installed_files='Modern Modern/Assets Modern/Assets/Square150x150Logo.png Modern/Assets/Square44x44Logo.png Modern/Assets/StoreLogo.png Modern/quillshell-modern.dll Modern/quillshell-modern.msix Modern/quillshell64reg.exe quillshell.dll quillshell64reg.exe uninstall.exe '
+# The files of a folder and of its Modern and x86 subfolders, on one line.
+listing() { (cd "$1" && LC_ALL=C ls -d * Modern/* Modern/Assets/* x86/* 2>/dev/null | tr '\n' ' '); }
+installed_files='Modern Modern/Assets Modern/Assets/Square150x150Logo.png Modern/Assets/Square44x44Logo.png Modern/Assets/StoreLogo.png Modern/quillshell-modern.dll Modern/quillshell-modern.msix Modern/quillshell64reg.exe quillshell.dll quillshell64reg.exe uninstall.exe x86 x86/quillshell.dll x86/quillshell64reg.exe '
 
 # PowerShell as the installers find it, played by the stand-in (Wine's own
 # is a stub that exits 0), and the Windows build they read: 22631 is
@@ -226,6 +231,21 @@ ROWS
     { fail "the package's path"; show "$powershell_dir/commands.txt"; }
   windows_build 22631
 
+  step "on ARM64 Windows (as its registry says) the ARM64 DLLs and package; back on x64 the x64 ones"
+  local environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' native files pair
+  while IFS='|' read -r native files; do
+    win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d "$native" /f
+    install /D=C:\\Program Files\\Quill_Shell Test
+    expect_rc 0 $? "install on $native"
+    expect_whole_installation "install on $native"
+    for pair in $files; do  # installed=staged
+      cmp -s "$folder/${pair%%=*}" "$stage/${pair#*=}" || fail "on $native: ${pair%%=*} is not stage/${pair#*=}"
+    done
+  done <<'ROWS'
+ARM64|quillshell.dll=arm64/quillshell.dll Modern/quillshell-modern.dll=arm64/quillshell-modern.dll Modern/quillshell-modern.msix=arm64/quillshell-modern.msix quillshell64reg.exe=quillshell64reg.exe x86/quillshell.dll=x86/quillshell.dll x86/quillshell64reg.exe=x86/quillshell64reg.exe
+AMD64|quillshell.dll=quillshell.dll Modern/quillshell-modern.dll=quillshell-modern.dll Modern/quillshell-modern.msix=quillshell-modern.msix
+ROWS
+
   step "the host finds the handler for a file and shows the archive group"
   host list 'C:\Work\Photos.zip'
   expect_rc 0 $? "list Photos.zip"
@@ -294,6 +314,18 @@ ROWS
   expect_rc 0 $? "verb test"
   received
   expect_text "$work/received" 'token: ?Test?' "verb test: token"
+
+  step "32-bit programs: the x86 DLL, registered in the 32-bit view, shows the menu and starts the program"
+  win reg query "HKLM\\SOFTWARE\\Classes\\WOW6432Node\\CLSID\\$CLSID\\InProcServer32" /ve
+  expect_text "$work/out" 'C:\Program Files\Quill_Shell Test\x86\quillshell.dll' "32-bit view: registered server path"
+  host32 list 'C:\Work\Photos.zip'
+  expect_rc 0 $? "x86 host: list Photos.zip"
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\*\\shellex\\ContextMenuHandlers, approved" "x86 host: handler, approved"
+  expect_text "$work/out" 'Quillshell  Extract here  | bitmap  | offset 1  | verb unpackhere' "x86 host: archive item 1"
+  host32 invoke 'Create "notes.zip"' 'C:\Work\notes.txt'
+  expect_rc 0 $? "x86 host: invoke the zip caption"
+  received
+  expect_command_line '\?Zip\?' 'C:\\Work\\notes\.zip' "x86 host: zip caption"
 
   step "40 selected files: the menu of the first 16, then all 40 invoked"
   local many=() expected="$work/expected-entries"
@@ -366,14 +398,20 @@ ROWS
   host list 'C:\Work\Holiday Pictures'
   expect_rc 0 $? "folder after uninstall"
   expect_text "$work/out" 'no context-menu handler found' "folder after uninstall"
+  host32 list 'C:\Work\Photos.zip'
+  expect_text "$work/out" 'no context-menu handler found' "x86 host after uninstall"
   expect_snapshot before "uninstall"
 }
 
 # Explorer keeps the DLL loaded for as long as it likes; holder.exe plays it.
 holders=()
-hold() { # windows path of the DLL, a name for this holder
+hold() { # windows path of the DLL, a name for this holder [, x86: a 32-bit process holds it]
   local flag="$work/held-$2" i
-  "$WINE" "$bin/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
+  if [ "${3:-}" = x86 ]; then
+    /usr/lib/wine/wine "$bin32/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
+  else
+    "$WINE" "$bin/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
+  fi
   holders+=("$!")
   for i in $(seq 100); do [ -f "$flag" ] && return 0; sleep 0.1; done
   fail "holder $2 could not load $1"
@@ -431,6 +469,7 @@ in_use() {
   local dir='C:\Program Files\Quillshell' folder="$drive/Program Files/Quillshell" rc version
   version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$build/CMakeCache.txt")
   local class="SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32"
+  local class32="SOFTWARE\\Classes\\WOW6432Node\\CLSID\\$CLSID\\InProcServer32"
   local approved='SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
   local uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell'
   fresh_prefix
@@ -459,6 +498,7 @@ in_use() {
   done <<'ROWS'
 files cannot be written|3|mkdir -p "$folder/quillshell64reg.exe.new/x"|rm -r "$folder/quillshell64reg.exe.new"
 class cannot be registered|4|win "$bin/key_trap.exe" deny "$class"|win "$bin/key_trap.exe" allow "$class"
+the 32-bit view's class cannot be registered|4|win "$bin/key_trap.exe" deny "$class32"|win "$bin/key_trap.exe" allow "$class32"
 keys cannot be written|5|win "$bin/key_trap.exe" deny "$approved"|win "$bin/key_trap.exe" allow "$approved"
 ROWS
   pending
@@ -476,6 +516,8 @@ ROWS
   upgrade_held 1
   # Explorer's COM surrogate (dllhost.exe) holds the Windows 11 menu's DLL.
   hold "$dir\\Modern\\quillshell-modern.dll" surrogate
+  # A 32-bit program's Open dialog holds the x86 DLL.
+  hold "$dir\\x86\\quillshell.dll" dialog x86
   rm -rf "$stand"
   win reg delete 'HKCU\Software\Osmund' /f
   uninstall "$dir" "$folder"
@@ -485,13 +527,16 @@ ROWS
   expect_text "$work/out" 'no context-menu handler found' "after removal"
   # The held DLL moved aside, so that what the restart deletes is that file
   # and not whatever stands at the installed name by then.
-  [ "$(listing "$folder")" = "Modern Modern/quillshell-modern.dll.1.old quillshell.dll.1.old quillshell.dll.2.old " ] ||
+  [ "$(listing "$folder")" = "Modern Modern/quillshell-modern.dll.1.old quillshell.dll.1.old quillshell.dll.2.old x86 x86/quillshell.dll.1.old " ] ||
     { fail "removal while held: left in the folder"; listing "$folder"; }
   pending
   expect_no_text "$work/pending" "$dir\\quillshell.dll\\0" "removal: the installed name scheduled"
   expect_text "$work/pending" "$dir\\quillshell.dll.2.old\\0" "removal: the moved DLL at restart"
-  [ "$(grep -o 'quillshell.dll.1.old' "$work/pending" | wc -l)" = 1 ] || fail "removal: a file scheduled twice"
+  [ "$(grep -oF 'Quillshell\quillshell.dll.1.old' "$work/pending" | wc -l)" = 1 ] || fail "removal: a file scheduled twice"
   expect_text "$work/pending" "$dir\\Modern\\quillshell-modern.dll.1.old\\0" "removal: the moved modern DLL at restart"
+  expect_text "$work/pending" "$dir\\x86\\quillshell.dll.1.old\\0" "removal: the moved x86 DLL at restart"
+  host32 list 'C:\Work\Photos.zip'
+  expect_text "$work/out" 'no context-menu handler found' "x86 host after removal"
   expect_text "$work/pending" "$dir\\\\0" "removal: the folder at restart"
   still_held "removal"
 
@@ -582,9 +627,23 @@ msi() {
   up=$work/quillshell-$up_version-x64.msi
   mkdir -p "$work/up"
   cp "$build/stage/quillshell64reg.exe" "$build/stage/quillshell-modern.dll" "$build/stage/quillshell-modern.msix" "$work/up/"
+  cp -r "$build/stage/x86" "$work/up/"
   { cat "$build/stage/quillshell.dll"; echo "quillshell $up_version"; } >"$work/up/quillshell.dll"
-  sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" \
+  sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" x64 \
     "$up_version" "$up" 1767225600 || { fail "cannot build the MSI of $up_version"; return; }
+
+  step "the ARM64 package: Arm64 platform, the ARM64 DLLs and package, the x86 DLL"
+  local arm64_msi=$bin/quillshell-$version-arm64.msi pair
+  msiinfo suminfo "$arm64_msi" | tr -d '\r' >"$work/suminfo"
+  expect_text "$work/suminfo" 'Template: Arm64;1033' "ARM64 MSI: platform"
+  rm -rf "$work/arm64-files"
+  msiextract -C "$work/arm64-files" "$arm64_msi" >/dev/null || fail "ARM64 MSI: cannot be unpacked"
+  for pair in quillshell.dll=arm64/quillshell.dll Modern/quillshell-modern.dll=arm64/quillshell-modern.dll \
+              Modern/quillshell-modern.msix=arm64/quillshell-modern.msix quillshell64reg.exe=quillshell64reg.exe \
+              x86/quillshell.dll=x86/quillshell.dll x86/quillshell64reg.exe=x86/quillshell64reg.exe; do
+    cmp -s "$work/arm64-files/Quillshell/${pair%%=*}" "$stage/${pair#*=}" ||
+      fail "ARM64 MSI: ${pair%%=*} is not stage/${pair#*=}"
+  done
 
   step "the package names both files' version, as Windows Installer compares them with the files on disk"
   msiinfo export "$this" File | tr -d '\r' >"$work/file-table"
@@ -606,6 +665,7 @@ msi() {
     win reg add "HKLM\\Software\\Classes\\$class\\shellex\\ContextMenuHandlers\\Other" /ve /d "$other" /f
   done
   win reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
+  win reg add 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
   powershell_standin
   windows_build 22631
   snapshot before
@@ -617,12 +677,21 @@ msi() {
   expect_rc 67 $? "msiexec /i on ARM64"
   win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d AMD64 /f
   expect_ours_as_before "refused on ARM64"
+  msiexec /i "$(winpath "$bin/quillshell-$version-arm64.msi")" /qn
+  expect_rc $((1633 % 256)) $? "the ARM64 package on x64 Windows: unsupported platform (1633 modulo 256)"
+  expect_ours_as_before "the ARM64 package refused on x64"
 
   step "msiexec /i installs $version silently into the default folder; a click works"
   msiexec /i "$(winpath "$this")" /qn
   expect_rc 0 $? "msiexec /i"
   folder="$drive/Program Files/Quillshell"
-  for f in quillshell.dll quillshell64reg.exe; do cmp -s "$build/stage/$f" "$folder/$f" || fail "MSI: $f not installed"; done
+  for f in quillshell.dll quillshell64reg.exe x86/quillshell.dll x86/quillshell64reg.exe; do
+    cmp -s "$build/stage/$f" "$folder/$f" || fail "MSI: $f not installed"
+  done
+  win reg query "HKLM\\SOFTWARE\\Classes\\WOW6432Node\\CLSID\\$CLSID\\InProcServer32" /ve
+  expect_text "$work/out" 'C:\Program Files\Quillshell\x86\quillshell.dll' "MSI: server path in the 32-bit view"
+  host32 list 'C:\Work\Photos.zip'
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\*\\shellex\\ContextMenuHandlers, approved" "MSI: x86 host's handler"
   win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
   expect_text "$work/out" 'C:\Program Files\Quillshell\quillshell.dll' "MSI: registered server path"
   host list 'C:\Work\Photos.zip'
@@ -688,7 +757,7 @@ msi() {
   step "a restart completes it"
   restart
   cmp -s "$work/up/quillshell.dll" "$folder/quillshell.dll" || fail "after the restart the DLL is not that of $up_version"
-  [ "$(cd "$folder" && echo *)" = "Modern quillshell.dll quillshell64reg.exe" ] || fail "upgrade left $(cd "$folder" && echo *)"
+  [ "$(cd "$folder" && echo *)" = "Modern quillshell.dll quillshell64reg.exe x86" ] || fail "upgrade left $(cd "$folder" && echo *)"
   expect_handler_works "upgrade, after the restart"
 
   step "a downgrade to $version is refused (1603, here 67)"

@@ -46,7 +46,7 @@ protected:
         EXPECT_EQ(InvokeOffset(handler, 1, sizeof(CMINVOKECOMMANDINFOEX), true, CMIC_MASK_FLAG_NO_UI), code);
         EXPECT_TRUE(quiet.Stop().empty()) << "a box despite CMIC_MASK_FLAG_NO_UI";
         EXPECT_TRUE(temp.Files().empty()) << "a list file was left behind";
-        EXPECT_FALSE(program.HasRecord()) << "the program was started";
+        EXPECT_FALSE(program.WasStarted()) << "the program was started";
 
         // The classic item, then the Windows 11 menu's: the same box.
         for (bool command : {false, true}) {
@@ -62,7 +62,7 @@ protected:
             EXPECT_NE(text.find(description), std::wstring::npos) << text;
             EXPECT_NE(text.find(item, text.find(description) + description.size()), std::wstring::npos) << text;
             EXPECT_TRUE(temp.Files().empty()) << "a list file was left behind";
-            EXPECT_FALSE(program.HasRecord()) << "the program was started";
+            EXPECT_FALSE(program.WasStarted()) << "the program was started";
         }
     }
 

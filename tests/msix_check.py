@@ -4,7 +4,8 @@ packer: every file's blocks against AppxBlockMap.xml (SHA-256 of each 64 KiB,
 compressed sizes, local header sizes), the content types, and the manifest's
 identity and the class it declares.
 
-    msix_check.py PACKAGE VERSION PUBLISHER     (VERSION x.y.z; exit 1 on a fault)"""
+    msix_check.py PACKAGE VERSION PUBLISHER [ARCH]   (VERSION x.y.z, ARCH x64 (default) or arm64;
+                                                     exit 1 on a fault)"""
 import base64
 import hashlib
 import struct
@@ -33,7 +34,7 @@ def check(ok, what):
         faults.append(what)
 
 
-def main(path, version, publisher):
+def main(path, version, publisher, arch="x64"):
     raw = open(path, "rb").read()
     z = zipfile.ZipFile(path)
     names = z.namelist()
@@ -80,7 +81,7 @@ def main(path, version, publisher):
     ident = m.find("f:Identity", NS)
     check(ident.get("Version") == version + ".0", f"Version {ident.get('Version')}")
     check(ident.get("Publisher") == publisher, f"Publisher {ident.get('Publisher')!r} is not {publisher!r}")
-    check(ident.get("ProcessorArchitecture") == "x64", "not x64")
+    check(ident.get("ProcessorArchitecture") == arch, f"ProcessorArchitecture {ident.get('ProcessorArchitecture')}, not {arch}")
     check(m.findtext("f:Properties/uap10:AllowExternalContent", namespaces=NS) == "true", "no external content")
     app = m.find("f:Applications/f:Application", NS)
     check(app.get(f"{{{NS['uap10']}}}TrustLevel") == "mediumIL" and app.get(f"{{{NS['uap10']}}}RuntimeBehavior") == "win32App",
@@ -100,4 +101,4 @@ def main(path, version, publisher):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:4]))
+    sys.exit(main(*sys.argv[1:5]))

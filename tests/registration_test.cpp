@@ -11,6 +11,7 @@ const std::wstring kClassKey = L"CLSID\\{7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}";
 const std::wstring kServerKey = kClassKey + L"\\InProcServer32";
 const std::wstring kMachineClassKey = L"SOFTWARE\\Classes\\" + kClassKey;
 const std::wstring kMachineServerKey = L"SOFTWARE\\Classes\\" + kServerKey;
+const std::wstring kUserServerKey = L"Software\\Classes\\" + kServerKey;
 
 // The tool's own encoding of a path: "_" for a space, "?" for an underscore.
 std::wstring Encode(std::wstring path) {
@@ -28,21 +29,23 @@ protected:
     void SetUp() override { Clean(); }
     void TearDown() override { Clean(); }
     static void Clean() {
-        DeleteTree(HKEY_CLASSES_ROOT, kClassKey);
         DeleteTree(HKEY_LOCAL_MACHINE, kMachineClassKey);
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Classes\\" + kClassKey);
     }
-    static void ExpectServer(const std::wstring& path) {
-        for (auto [root, key] : {std::pair{HKEY_CLASSES_ROOT, kServerKey}, std::pair{HKEY_LOCAL_MACHINE, kMachineServerKey}}) {
-            std::wstring value, model;
-            ASSERT_TRUE(ReadString(root, key, nullptr, &value)) << "no server under " << (root == HKEY_CLASSES_ROOT);
-            EXPECT_EQ(value, path);
-            ASSERT_TRUE(ReadString(root, key, L"ThreadingModel", &model));
-            EXPECT_EQ(model, L"Apartment");
-        }
+    // The machine's key. Without a per-user class key the tool's write through
+    // HKEY_CLASSES_ROOT lands in this same key (on Windows by the merged
+    // view's rule, under Wine always), so it cannot be told apart here.
+    static void ExpectServer(const std::wstring& path, HKEY root = HKEY_LOCAL_MACHINE,
+                             const std::wstring& key = kMachineServerKey) {
+        std::wstring value, model;
+        ASSERT_TRUE(ReadString(root, key, nullptr, &value)) << "no server key";
+        EXPECT_EQ(value, path);
+        ASSERT_TRUE(ReadString(root, key, L"ThreadingModel", &model));
+        EXPECT_EQ(model, L"Apartment");
     }
 };
 
-TEST_F(RegistrationTest, InstallDecodesThePathAndWritesBothRoots) {
+TEST_F(RegistrationTest, InstallDecodesThePathAndOverwrites) {
     ProcessResult r = RegTool(L"C:\\Program_Files\\Tools\\x?y.dll");
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_EQ(r.out, "");
@@ -73,12 +76,11 @@ TEST_F(RegistrationTest, NoPathIsAUsageErrorAndTouchesNothing) {
     }
 }
 
-TEST_F(RegistrationTest, UninstallRemovesBothKeysAndIsQuietWhenNothingIsThere) {
+TEST_F(RegistrationTest, UninstallRemovesTheClassKeyAndIsQuietWhenNothingIsThere) {
     ASSERT_EQ(RegTool(L"C:\\q.dll").exitCode, 0u);
     ProcessResult r = RegTool(L"C:\\q.dll uninstall");
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_EQ(r.err, "");
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClassKey));
 
     r = RegTool(L"C:\\q.dll uninstall");
@@ -113,9 +115,30 @@ TEST_F(RegistrationTest, AKeyThatCannotBeCreatedIsAnError) {
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("InProcServer32"), std::string::npos) << r.err;
+    // One line: nothing was tried under the second root after the first failed.
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    // Nothing was tried under the second root after the first one failed.
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kServerKey));
+}
+
+// Windows writes a value through HKEY_CLASSES_ROOT into the user's key when
+// the key exists under HKCU\Software\Classes: then each root's write has a
+// key of its own. Wine's HKEY_CLASSES_ROOT is HKLM\Software\Classes alone
+// (it shows no per-user key), so there both writes share one key.
+TEST_F(RegistrationTest, WithAPerUserClassKeyEachRootGetsItsOwnWrite) {
+    HKEY user = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kUserServerKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &user,
+                              nullptr),
+              ERROR_SUCCESS);
+    const std::wstring old = L"C:\\user.dll";
+    RegSetValueExW(user, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(old.c_str()),
+                   DWORD((old.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(user);
+    std::wstring shown;
+    if (!ReadString(HKEY_CLASSES_ROOT, kServerKey, nullptr, &shown) || shown != old)
+        GTEST_SKIP() << "HKEY_CLASSES_ROOT shows no per-user class key here (Wine)";
+
+    ASSERT_EQ(RegTool(L"C:\\q.dll").exitCode, 0u);
+    ExpectServer(L"C:\\q.dll", HKEY_CURRENT_USER, kUserServerKey);
+    ExpectServer(L"C:\\q.dll");
 }
 
 TEST_F(RegistrationTest, ComCreatesTheHandlerThroughTheToolsRegistration) {

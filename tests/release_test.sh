@@ -59,10 +59,12 @@ same() { # dist A, dist B, what
   local f
   [ -f "$1/SHA256SUMS" ] || { fail "$3: no release in $1"; return; }
   diff -r "$1" "$2" >"$work/diff" 2>&1 || { fail "$3: the releases differ"; sed 's/^/    | /' "$work/diff"; }
-  [ "$(ls "$1" | wc -l)" = 7 ] || fail "$3: $(ls "$1" | tr '\n' ' ') is not seven files"
+  # x64, x86 and arm64 binaries, two installers' kinds for two architectures, two packages, the sums
+  [ "$(find "$1" -type f | wc -l)" = 14 ] || fail "$3: $(cd "$1" && find . -type f | tr '\n' ' ') is not 14 files"
+  [ "$(wc -l <"$1/SHA256SUMS")" = 13 ] || fail "$3: SHA256SUMS does not list every other file"
   echo "$3:"; sed 's/^/    /' "$1/SHA256SUMS"
   (cd "$1" && sha256sum -c --quiet SHA256SUMS) || fail "$3: SHA256SUMS does not match"
-  for f in "$1"/*; do
+  for f in $(find "$1" -type f); do
     case $f in *.dll | *.exe | *.msi | *.msix) grep -qF "$work" "$f" && fail "$3: $(basename "$f") holds a build path" ;; esac
   done
 }
@@ -103,8 +105,8 @@ verify() { # file, what
   echo "  $2: $(grep -m1 -E '^Signature verification' "$work/verify")"
 }
 step "osslsigncode verifies every signed file"
-for f in "$a-signed"/*; do
-  [ "${f##*/}" = SHA256SUMS ] || verify "$f" "${f##*/}"
+for f in $(cd "$a-signed" && find . -type f ! -name SHA256SUMS | sort); do
+  verify "$a-signed/${f#./}" "${f#./}"
 done
 # Every PE file an installer carries, its plugins among them, which it unpacks
 # into the temporary folder and loads (7-Zip reads NSIS installers).
@@ -125,6 +127,8 @@ python3 "$src/tests/msix_check.py" "$a/quillshell-modern.msix" "$version" "CN=Qu
 # Windows' order and quoting: the last name part first, ST as S, a comma quoted.
 python3 "$src/tests/msix_check.py" "$a-signed/quillshell-modern.msix" "$version" \
   'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' || fail "signed MSIX"
+python3 "$src/tests/msix_check.py" "$a-signed/quillshell-modern-arm64.msix" "$version" \
+  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' arm64 || fail "signed ARM64 MSIX"
 
 step "a flipped byte is rejected"
 for f in quillshell.dll:20000 "quillshell-$version-x64.msi:20000" quillshell-modern.msix:200; do

@@ -2,7 +2,7 @@
 """Packs quillshell-modern.msix, the package with external location, from
 the manifest template and the logos; the same inputs give the same bytes.
 
-    pack.py --version 1.1.0 --epoch SECONDS [--cert CERT.pem] --out FILE.msix
+    pack.py --version 1.1.0 --epoch SECONDS [--arch x64|arm64] [--cert CERT.pem] --out FILE.msix
     pack.py --publisher CERT.pem        prints the Publisher for that certificate
 
 The package is a zip laid out as Windows' own packers write it: every file
@@ -209,17 +209,18 @@ CONTENT_TYPES = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n'
                  '</Types>').encode()
 
 
-def manifest(version, publisher_name):
+def manifest(version, publisher_name, arch):
     with open(os.path.join(HERE, "AppxManifest.xml.in"), encoding="utf-8") as f:
         text = f.read()
-    return text.replace("@VERSION@", version + ".0").replace("@PUBLISHER@", xml_escape(publisher_name)).encode()
+    return (text.replace("@VERSION@", version + ".0").replace("@PUBLISHER@", xml_escape(publisher_name))
+            .replace("@ARCH@", arch).encode())
 
 
-def pack(version, epoch, publisher_name, out):
+def pack(version, epoch, publisher_name, out, arch="x64"):
     files = []
     for name, source, compressed in PAYLOAD:
         if source is None:
-            data = manifest(version, publisher_name)
+            data = manifest(version, publisher_name, arch)
         else:
             with open(os.path.join(HERE, source), "rb") as f:
                 data = f.read()
@@ -241,6 +242,9 @@ def main():
     p.add_argument("--publisher", metavar="CERT", help="print the Publisher for this certificate (PEM)")
     p.add_argument("--version", help="x.y.z")
     p.add_argument("--epoch", type=int, default=0, help="the time recorded in the zip (Unix seconds)")
+    # The architecture of the DLL in the external location: Windows loads
+    # the package's COM server into Explorer, so they must match.
+    p.add_argument("--arch", choices=("x64", "arm64"), default="x64", help="the DLL's architecture")
     p.add_argument("--cert", default="", help="the signing certificate (PEM); none: a development Publisher")
     p.add_argument("--out")
     a = p.parse_args()
@@ -249,7 +253,7 @@ def main():
         return 0
     if not a.version or not a.out:
         p.error("--version and --out are needed")
-    pack(a.version, a.epoch, publisher(a.cert) if a.cert else DEVELOPMENT_PUBLISHER, a.out)
+    pack(a.version, a.epoch, publisher(a.cert) if a.cert else DEVELOPMENT_PUBLISHER, a.out, a.arch)
     return 0
 
 
