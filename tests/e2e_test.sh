@@ -399,6 +399,7 @@ ROWS
   expect_rc 0 $? "folder after uninstall"
   expect_text "$work/out" 'no context-menu handler found' "folder after uninstall"
   host32 list 'C:\Work\Photos.zip'
+  expect_rc 0 $? "x86 host after uninstall"
   expect_text "$work/out" 'no context-menu handler found' "x86 host after uninstall"
   expect_snapshot before "uninstall"
 }
@@ -536,6 +537,7 @@ ROWS
   expect_text "$work/pending" "$dir\\Modern\\quillshell-modern.dll.1.old\\0" "removal: the moved modern DLL at restart"
   expect_text "$work/pending" "$dir\\x86\\quillshell.dll.1.old\\0" "removal: the moved x86 DLL at restart"
   host32 list 'C:\Work\Photos.zip'
+  expect_rc 0 $? "x86 host after removal"
   expect_text "$work/out" 'no context-menu handler found' "x86 host after removal"
   expect_text "$work/pending" "$dir\\\\0" "removal: the folder at restart"
   still_held "removal"
