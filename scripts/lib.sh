@@ -98,9 +98,13 @@ ensure_toolchains() {
 configure_and_build() {
   ensure_toolchains
   echo "== building in $BUILD"
-  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$BUILD" -j2 2>&1 | grep -Ev '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target)' || true
-  [ -f "$BUILD/bin/quillshell.dll" ] || { echo "build failed"; cmake --build "$BUILD" -j1; return 1; }
+  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null || { echo "configure failed"; return 1; }
+  # Every target must build (the installers, the MSI, the test programs): a
+  # reused build folder would otherwise test the outputs of an earlier build.
+  local - rc=0
+  set -o pipefail  # (local -: for this function only)
+  cmake --build "$BUILD" -j2 2>&1 | { grep -Ev '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target)' || true; } || rc=$?
+  [ "$rc" = 0 ] || { echo "build failed (exit code $rc)"; return 1; }
 }
 
 stop_wine() { wineserver -k 2>/dev/null || /usr/lib/wine/wineserver -k 2>/dev/null || true; sleep 0.5; }

@@ -77,13 +77,20 @@ expect_package_commands() { # expected words, what
   [ "$(package_commands)" = "$1" ] || { fail "$2: PowerShell was asked '$(package_commands)', expected '$1'"; show "$powershell_dir/commands.txt"; }
 }
 
+# A key exported as text; a failed or empty export fails (never an earlier file).
+reg_text() { # key, text file
+  local rc
+  rm -f "$work/export.reg"
+  win reg export "$1" "$(winpath "$work/export.reg")" /y
+  rc=$?
+  { iconv -f UTF-16LE -t UTF-8 "$work/export.reg" | tr -d '\r'; } 2>/dev/null >"$2"
+  [ "$rc" = 0 ] && grep -q '^\[HKEY_' "$2" || { fail "reg export $1: exit code $rc, $(wc -c <"$2") bytes"; return 1; }
+}
 # The registry and the folders an installation touches, as text to compare.
 snapshot() {
-  local key
-  for key in 'HKLM\Software' 'HKCU\Software'; do
-    win reg export "$key" "$(winpath "$work/export.reg")" /y
-    iconv -f UTF-16LE -t UTF-8 "$work/export.reg" | tr -d '\r'
-  done >"$work/$1.reg"
+  reg_text 'HKLM\Software' "$work/$1.reg"
+  reg_text 'HKCU\Software' "$work/hkcu.reg"
+  cat "$work/hkcu.reg" >>"$work/$1.reg"
   (cd "$drive" && find "Program Files" "ProgramData" | sort) >"$work/$1.files"
 }
 expect_snapshot() { # name-before what
@@ -261,12 +268,24 @@ ROWS
   expect_text "$work/out" 'Quillshell  Create "Holiday Pictures.zip"  | bitmap  | offset 1  | verb zip' "folder item 1"
   expect_text "$work/out" 'Quillshell  Create "Holiday Pictures.zip" with saved password  | bitmap  | offset 2  | verb zipwithmpw' "folder item 2"
 
-  step "where only approved handlers load, it still loads"
-  local policy='HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer'
+  step "where only approved handlers load, it still loads, and without its approval it does not"
+  local policy='HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer' approval
+  local approvals='HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
   win reg add "$policy" /v EnforceShellExtensionSecurity /t REG_DWORD /d 1 /f
+  win reg query "$policy" /v EnforceShellExtensionSecurity
+  grep -qE '^ +EnforceShellExtensionSecurity +REG_DWORD +0x1\s*$' "$work/out" || { fail "the approval policy was not set"; show "$work/out"; }
   host list 'C:\Work\notes.txt'
   expect_rc 0 $? "list under the approval policy"
   expect_text "$work/out" 'Quillshell  Create "notes.zip"  | bitmap' "zip group under the approval policy"
+  win reg query "$approvals" /v "$CLSID"
+  approval=$(tr -d '\r' <"$work/out" | sed -n "s/^ *$CLSID *REG_SZ *//p")
+  win reg delete "$approvals" /v "$CLSID" /f
+  host list 'C:\Work\notes.txt'
+  expect_rc 3 $? "list under the approval policy, not approved"
+  expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\*\\shellex\\ContextMenuHandlers, not approved" "not approved"
+  expect_text "$work/out" 'not loaded: not approved, and EnforceShellExtensionSecurity is set' "not approved, under the policy"
+  expect_no_text "$work/out" 'Quillshell  Create' "not approved, under the policy"
+  win reg add "$approvals" /v "$CLSID" /d "$approval" /f
   win reg delete "$policy" /f
 
   step "a click starts TarnwickUnzip.exe with the token, the list file and the zip path"
@@ -374,10 +393,13 @@ ROWS
   expect_package_commands "unregister " "uninstall on Windows 11"
   windows_build "$original_build"
   host list 'C:\Work\Photos.zip'
+  expect_rc 0 $? "file after uninstall"
   expect_text "$work/out" 'no context-menu handler found' "file after uninstall"
   host list 'C:\Work\Holiday Pictures'
+  expect_rc 0 $? "folder after uninstall"
   expect_text "$work/out" 'no context-menu handler found' "folder after uninstall"
   host32 list 'C:\Work\Photos.zip'
+  expect_rc 0 $? "x86 host after uninstall"
   expect_text "$work/out" 'no context-menu handler found' "x86 host after uninstall"
   expect_snapshot before "uninstall"
 }
@@ -437,14 +459,16 @@ upgrade_held() { # n: the DLL is expected to move aside as quillshell.dll.<n>.ol
   win reg query "HKLM\\$class" /ve
   expect_text "$work/out" "$dir\\quillshell.dll" "upgrade $1: registered server"
   win reg query "$uninstall_key" /v DisplayVersion
-  ! grep -qE 'REG_SZ +1\.0.?$' "$work/out" || fail "upgrade $1: the version was not updated"
+  [ "$(tr -d '\r' <"$work/out" | awk '$1 == "DisplayVersion" && $2 == "REG_SZ" { print $3 }')" = "$version" ] ||
+    { fail "upgrade $1: DisplayVersion is not $version"; show "$work/out"; }
   still_held "upgrade $1"
   expect_handler_works "upgrade $1"
   hold "$dir\\quillshell.dll" "after-$1-$RANDOM"  # a new Explorer loads the new DLL
 }
 
 in_use() {
-  local dir='C:\Program Files\Quillshell' folder="$drive/Program Files/Quillshell" rc
+  local dir='C:\Program Files\Quillshell' folder="$drive/Program Files/Quillshell" rc version
+  version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$build/CMakeCache.txt")
   local class="SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32"
   local class32="SOFTWARE\\Classes\\WOW6432Node\\CLSID\\$CLSID\\InProcServer32"
   local approved='SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
@@ -500,6 +524,7 @@ ROWS
   uninstall "$dir" "$folder"
   expect_rc $((3010 % 256)) $? "uninstall while held (3010 modulo 256)"
   host list 'C:\Work\Photos.zip'
+  expect_rc 0 $? "after removal"
   expect_text "$work/out" 'no context-menu handler found' "after removal"
   # The held DLL moved aside, so that what the restart deletes is that file
   # and not whatever stands at the installed name by then.
@@ -512,6 +537,7 @@ ROWS
   expect_text "$work/pending" "$dir\\Modern\\quillshell-modern.dll.1.old\\0" "removal: the moved modern DLL at restart"
   expect_text "$work/pending" "$dir\\x86\\quillshell.dll.1.old\\0" "removal: the moved x86 DLL at restart"
   host32 list 'C:\Work\Photos.zip'
+  expect_rc 0 $? "x86 host after removal"
   expect_text "$work/out" 'no context-menu handler found' "x86 host after removal"
   expect_text "$work/pending" "$dir\\\\0" "removal: the folder at restart"
   still_held "removal"
@@ -578,10 +604,9 @@ display() {
 # version, made with installer/msi.sh, whose DLL carries a few extra bytes so
 # that the upgraded file can be told from the installed one.
 msiexec() { win msiexec "$@"; }
-msi_entries() { # the DisplayVersion of every Uninstall entry named Quillshell
-  win reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' "$(winpath "$work/arp.reg")" /y
-  iconv -f UTF-16LE -t UTF-8 "$work/arp.reg" | tr -d '\r' |
-    awk -v RS= '/\n"DisplayName"="Quillshell"\n/ { match($0, /"DisplayVersion"="[^"]*"/); print substr($0, RSTART + 18, RLENGTH - 19) }' |
+msi_entries() { # the DisplayVersion of every Uninstall entry named Quillshell (or the failed export)
+  reg_text 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' "$work/arp.reg" || return 0
+  awk -v RS= '/\n"DisplayName"="Quillshell"\n/ { match($0, /"DisplayVersion"="[^"]*"/); print substr($0, RSTART + 18, RLENGTH - 19) }' "$work/arp.reg" |
     tr '\n' ' '
 }
 # What a registry snapshot holds of ours: without Windows Installer's own
@@ -596,10 +621,10 @@ expect_ours_as_before() { # what
 }
 
 msi() {
-  local version this up up_version folder dll rc f
+  local version this up up_version folder dll rc f left
   version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$build/CMakeCache.txt")
   this=$bin/quillshell-$version-x64.msi
-  [ -f "$this" ] || { echo "SKIP: no $this (wixl, of the Debian package wixl, builds it)"; exit 77; }
+  [ -f "$this" ] || { echo "FAIL: no $this (wixl, of the Debian package wixl, builds it)"; exit 1; }
   up_version=${version%.*}.$((${version##*.} + 1))
   up=$work/quillshell-$up_version-x64.msi
   mkdir -p "$work/up"
@@ -753,8 +778,26 @@ msi() {
   echo "msiexec /x with the DLL loaded: exit code $rc"
   expect_package_commands "unregister " "removal on Windows 11"
   [ "$rc" = 0 ] || [ "$rc" = 194 ] || fail "removal while in use: exit code $rc"
+  # The keys go at once, and of the files only the one in use may stay:
+  # Windows schedules its deletion at the restart (3010); Wine 8's msiexec
+  # leaves it in place (0).
+  snapshot now
+  diff <(ours before) <(ours now) >"$work/diff" || { fail "removal while in use: keys left"; show "$work/diff"; }
+  [ -z "$(msi_entries)" ] || fail "removal while in use: Uninstall entries '$(msi_entries)'"
+  left=$(comm -13 "$work/before.files" "$work/now.files" | tr '\n' '|')
+  echo "left by msiexec /x with the DLL loaded: ${left:-nothing}"
+  case $left in ''|'Program Files/Quill_Shell MSI|'|'Program Files/Quill_Shell MSI|Program Files/Quill_Shell MSI/quillshell.dll|') ;;
+  *) fail "removal while in use: left $left" ;;
+  esac
+  if [ "$rc" = 194 ]; then
+    pending
+    grep -qiE 'quillshell\.dll|Config\.Msi' "$work/pending" || { fail "removal while in use: no deletion at restart"; show "$work/pending"; }
+  fi
+  # Only the other handler stays, which cannot be made (its class is not registered).
   host list 'C:\Work\Photos.zip'
-  expect_no_text "$work/out" 'handler Quillshell' "file after msiexec /x"
+  expect_rc 3 $? "file after msiexec /x"
+  [ "$(grep '^handler ' "$work/out")" = "handler Other $other from HKCR\\*\\shellex\\ContextMenuHandlers, approved" ] ||
+    { fail "file after msiexec /x: not just the other handler"; show "$work/out"; }
   # Windows Installer moves a file in use aside (into Config.Msi) and
   # deletes that at the restart, so an installation made before the restart
   # keeps its own; Wine 8's msiexec ends with 0 and leaves the file in place.

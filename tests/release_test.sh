@@ -15,7 +15,7 @@ src=$(cd "$1" && pwd)
 work=$2
 bin=$3
 for tool in makensis wixl msibuild faketime osslsigncode openssl 7z; do
-  command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 77; }
+  command -v "$tool" >/dev/null || { echo "FAIL: no $tool (scripts/lib.sh's ensure_packages installs it)"; exit 1; }
 done
 rm -rf "$work"
 mkdir -p "$work"
