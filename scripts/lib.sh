@@ -96,7 +96,7 @@ ensure_toolchains() {
 }
 
 configure_and_build() {
-  ensure_toolchains
+  ensure_toolchains || return 1
   echo "== building in $BUILD"
   cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null || { echo "configure failed"; return 1; }
   # Every target must build (the installers, the MSI, the test programs): a
