@@ -246,7 +246,7 @@ void GetCommandString(Context& c, bool asked = false) {
     c.counters.Call("GetCommandString");
     UINT_PTR idCmd = rng.Percent(85) ? rng.Below(8)
                                      : PickOf(rng, {0x10, 0xFFFF, 0x10000, 0xFFFFFFFFu, rng.U32()}) +
-                                           (rng.Percent(30) ? (static_cast<UINT_PTR>(rng.U32()) << 32) : 0);
+                                           (rng.Percent(30) ? static_cast<UINT_PTR>(static_cast<uint64_t>(rng.U32()) << 32) : 0);
     UINT type = rng.Percent(90) ? rng.Below(8) : PickOf(rng, {GCS_VERBICONW, 0x14, 0x100, rng.U32()});
     UINT cchMax = rng.Percent(70) ? PickOf(rng, {0, 1, 2, 5, 9, 14, 15, 16, 40, 80, 260}) : rng.Below(4097);
     if (asked) {
