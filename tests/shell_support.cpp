@@ -148,20 +148,6 @@ std::vector<BYTE> AttributesBlock(const std::vector<DWORD>& attributes, UINT cou
     return block;
 }
 
-STDMETHODIMP TestDataObject::QueryInterface(REFIID riid, void** ppv) {
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDataObject)) return E_NOINTERFACE;
-    *ppv = static_cast<IDataObject*>(this);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TestDataObject::Release() {
-    ULONG refs = --m_refs;
-    if (refs == 0) delete this;
-    return refs;
-}
-
 HGLOBAL GlobalCopy(const std::vector<BYTE>& bytes) {
     HGLOBAL h = GlobalAlloc(GHND, bytes.empty() ? 1 : bytes.size());  // a block of 0 bytes cannot be locked
     if (!bytes.empty()) std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
@@ -271,22 +257,9 @@ IShellItemArray* ShellItems(const std::vector<std::wstring>& paths) {
 namespace {
 
 // One item of a TestItemArray.
-class TestItem final : public IShellItem {
+class TestItem final : public ComObject<IShellItem, IID_IShellItem> {
 public:
     TestItem(std::wstring path, SFGAOF attributes) : m_path(std::move(path)), m_attributes(attributes) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IShellItem)) return E_NOINTERFACE;
-        *ppv = static_cast<IShellItem*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG refs = --m_refs;
-        if (refs == 0) delete this;
-        return refs;
-    }
     STDMETHODIMP BindToHandler(IBindCtx*, REFGUID, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
     STDMETHODIMP GetParent(IShellItem** parent) override { *parent = nullptr; return E_NOTIMPL; }
     // An item outside the file system has no file-system path.
@@ -302,16 +275,9 @@ public:
     STDMETHODIMP Compare(IShellItem*, SICHINTF, int*) override { return E_NOTIMPL; }
 
 private:
-    ULONG m_refs = 1;
     std::wstring m_path;
     SFGAOF m_attributes;
 };
-
-std::wstring TakeString(LPWSTR text) {
-    std::wstring s = text ? text : L"";
-    CoTaskMemFree(text);
-    return s;
-}
 
 // What Explorer asks of every command, the root included.
 CommandItem Describe(IExplorerCommand* command, IShellItemArray* items, HRESULT* hr) {
@@ -348,20 +314,6 @@ IExplorerCommand* SubCommandAt(IExplorerCommand* root, size_t index) {
 }
 
 }  // namespace
-
-STDMETHODIMP TestItemArray::QueryInterface(REFIID riid, void** ppv) {
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IShellItemArray)) return E_NOINTERFACE;
-    *ppv = static_cast<IShellItemArray*>(this);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TestItemArray::Release() {
-    const ULONG refs = --m_refs;
-    if (refs == 0) delete this;
-    return refs;
-}
 
 STDMETHODIMP TestItemArray::GetAttributes(SIATTRIBFLAGS, SFGAOF mask, SFGAOF* attributes) {
     *attributes = m_count ? m_attributes & mask : 0;  // every item has the same
@@ -423,20 +375,6 @@ HRESULT InvokeCommandAt(IShellItemArray* items, size_t index, IUnknown* site, IU
     IUnknown_SetSite(root, nullptr);
     root->Release();
     return hr;
-}
-
-STDMETHODIMP TestSite::QueryInterface(REFIID riid, void** ppv) {
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOleWindow)) return E_NOINTERFACE;
-    *ppv = static_cast<IOleWindow*>(this);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TestSite::Release() {
-    const ULONG refs = --m_refs;
-    if (refs == 0) delete this;
-    return refs;
 }
 
 DPI_AWARENESS_CONTEXT SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT context) {

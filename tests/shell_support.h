@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "com_object.h"
+
 // A fresh handler from the loaded DLL's class factory, as IContextMenu.
 IContextMenu* CreateHandler();
 // Initialize through the handler's IShellExtInit face.
@@ -21,7 +23,7 @@ IDataObject* ShellDataObject(const std::vector<std::wstring>& paths);
 // DROPFILES block, or a failing GetData; optionally the shell's ID list
 // (CFSTR_SHELLIDLIST) and the items' attributes (CFSTR_FILE_ATTRIBUTES_ARRAY),
 // as Explorer's data objects offer them. Counts its references.
-class TestDataObject final : public IDataObject {
+class TestDataObject final : public ComObject<IDataObject, IID_IDataObject> {
 public:
     static TestDataObject* Wide(const std::vector<std::wstring>& paths);
     static TestDataObject* Ansi(const std::vector<std::string>& paths);
@@ -34,11 +36,6 @@ public:
         m_attributes = std::move(array);
         return this;
     }
-    ULONG refs() const { return m_refs; }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
     STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
@@ -51,7 +48,6 @@ public:
 
 private:
     TestDataObject(std::vector<BYTE> list, bool wide, bool fail) : m_list(std::move(list)), m_wide(wide), m_fail(fail) {}
-    ULONG m_refs = 1;
     std::vector<BYTE> m_list;
     bool m_wide;
     bool m_fail;  // no drop list
@@ -110,7 +106,7 @@ IShellItemArray* ShellItems(const std::vector<std::wstring>& paths);
 
 // An item array of our own, as large as wanted: item i (path pathOf(i), every
 // item with the same attributes) is made when it is asked for, and counted.
-class TestItemArray final : public IShellItemArray {
+class TestItemArray final : public ComObject<IShellItemArray, IID_IShellItemArray> {
 public:
     TestItemArray(DWORD count, std::function<std::wstring(DWORD)> pathOf, SFGAOF attributes)
         : m_count(count), m_pathOf(std::move(pathOf)), m_attributes(attributes) {}
@@ -118,9 +114,6 @@ public:
     DWORD highestItem() const { return m_highest; }  // the highest index asked for
     void ResetCounts() { m_made = m_highest = 0; }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP BindToHandler(IBindCtx*, REFGUID, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
     STDMETHODIMP GetPropertyStore(GETPROPERTYSTOREFLAGS, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
     STDMETHODIMP GetPropertyDescriptionList(REFPROPERTYKEY, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
@@ -130,7 +123,6 @@ public:
     STDMETHODIMP EnumItems(IEnumShellItems** items) override { *items = nullptr; return E_NOTIMPL; }
 
 private:
-    ULONG m_refs = 1;
     DWORD m_count;
     std::function<std::wstring(DWORD)> m_pathOf;
     SFGAOF m_attributes;
@@ -161,17 +153,13 @@ CommandMenu RightClickCommand(IShellItemArray* items);
 HRESULT InvokeCommandAt(IShellItemArray* items, size_t index, IUnknown* site = nullptr, IUnknown* ownSite = nullptr);
 
 // A site of the kind Explorer sets: its IOleWindow gives `window`.
-class TestSite final : public IOleWindow {
+class TestSite final : public ComObject<IOleWindow, IID_IOleWindow> {
 public:
     explicit TestSite(HWND window) : m_window(window) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP GetWindow(HWND* window) override { *window = m_window; return S_OK; }
     STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
 
 private:
-    ULONG m_refs = 1;
     HWND m_window;
 };
 

@@ -7,6 +7,7 @@
 // On Windows the package's manifest names the class; here it is the class
 // that quillshell-modern.dll serves, found through HKCR\CLSID.
 #include "host.h"
+#include "com_object.h"
 
 #include <shlwapi.h>
 
@@ -16,22 +17,9 @@ namespace {
 const CLSID kCommandClass = {0x3C79CCA4, 0x8665, 0x480D, {0xB4, 0x9E, 0x04, 0x1D, 0xB8, 0x66, 0x90, 0xE3}};
 
 // The site Explorer sets: its window is the folder view.
-class ViewSite final : public IOleWindow {
+class ViewSite final : public ComObject<IOleWindow, IID_IOleWindow> {
 public:
     explicit ViewSite(HWND view) : m_view(view) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOleWindow)) return E_NOINTERFACE;
-        *ppv = static_cast<IOleWindow*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG refs = --m_refs;
-        if (refs == 0) delete this;
-        return refs;
-    }
     STDMETHODIMP GetWindow(HWND* window) override {
         *window = m_view;
         return S_OK;
@@ -39,15 +27,8 @@ public:
     STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
 
 private:
-    ULONG m_refs = 1;
     HWND m_view;
 };
-
-std::wstring Take(LPWSTR text) {
-    std::wstring s = text ? text : L"";
-    CoTaskMemFree(text);
-    return s;
-}
 
 std::wstring StateText(EXPCMDSTATE state) {
     std::wstring text = (state & ECS_HIDDEN) ? L"hidden" : (state & ECS_DISABLED) ? L"disabled" : L"enabled";
@@ -92,12 +73,12 @@ void Ask(Command* c, IShellItemArray* items, bool verbose) {
     failed(L"GetState", hr);
     LPWSTR text = nullptr;
     failed(L"GetTitle", hr = c->command->GetTitle(items, &text));
-    c->title = Take(text);
+    c->title = TakeString(text);
     text = nullptr;
     failed(L"GetIcon", c->command->GetIcon(items, &text));
-    c->icon = Take(text);
+    c->icon = TakeString(text);
     text = nullptr;
-    if (SUCCEEDED(c->command->GetToolTip(items, &text))) c->toolTip = Take(text);  // optional
+    if (SUCCEEDED(c->command->GetToolTip(items, &text))) c->toolTip = TakeString(text);  // optional
     failed(L"GetCanonicalName", c->command->GetCanonicalName(&c->name));
     if (verbose) {
         Say(L"  GetTitle = " + c->title);

@@ -47,21 +47,6 @@ StressData* StressData::Make(Kind kind, std::vector<BYTE> list, bool wide, uint3
     return new StressData(kind, std::move(list), wide, gap, ownReleaser);
 }
 
-STDMETHODIMP StressData::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDataObject)) return E_NOINTERFACE;
-    *ppv = static_cast<IDataObject*>(this);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) StressData::Release() {
-    const ULONG refs = --m_refs;
-    if (refs == 0) delete this;
-    return refs;
-}
-
 STDMETHODIMP StressData::GetData(FORMATETC* format, STGMEDIUM* medium) {
     if (!format || !medium) return E_INVALIDARG;
     if (m_kind == Kind::GetDataFails) return E_FAIL;

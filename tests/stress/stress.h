@@ -63,7 +63,7 @@ struct Counters {
 // list (a CIDA, as Windows offers for long paths), or one of the ways a data
 // object can fail; optionally the items' attributes. Every medium it hands out comes back through its
 // releaser, so a medium the handler never releases shows up in the count.
-class StressData final : public IDataObject {
+class StressData final : public ComObject<IDataObject, IID_IDataObject> {
 public:
     enum class Kind { List, IdList, GetDataFails, NullGlobal, OtherMedium };
     // `list` is the bytes after the header; `gap` bytes of junk stand between
@@ -78,9 +78,6 @@ public:
     static long Live() { return s_live; }
     static long MediaOut() { return s_mediaOut; }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
     STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
@@ -98,7 +95,6 @@ private:
     static long s_mediaOut;
     friend class MediumReleaser;
 
-    ULONG m_refs = 1;
     Kind m_kind;
     std::vector<BYTE> m_list;  // the DROPFILES list, or the whole CIDA
     std::vector<BYTE> m_attributes;
