@@ -41,6 +41,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -Wl,--no-insert-timestamp")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 
-# Tests run under the arm64 wine64 inside the arm64 Debian (scripts/arm64-wine).
-get_filename_component(project_dir "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
-set(WINE_LOADER "'${project_dir}/scripts/arm64-wine' '${QUILLSHELL_ARM64_ROOT}'")
+# Tests run under the arm64 wine64 inside the arm64 Debian (scripts/root-wine).
+set(QUILLSHELL_WINE_ROOT "${QUILLSHELL_ARM64_ROOT}" CACHE PATH "the arm64 Debian with wine64")

@@ -11,5 +11,5 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-posix.cmake)
 # export names stay undecorated as Windows looks them up.
 string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -Wl,--enable-stdcall-fixup")
 
-# The 32-bit Wine loader (Debian package wine32:i386) in a 32-bit prefix.
-set(WINE_LOADER /usr/lib/wine/wine)
+# Wine's 32-bit loader (from the Wine root's wine32:i386), in a 32-bit prefix.
+set(WINE_LOADER_OPTION --32)

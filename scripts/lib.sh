@@ -1,11 +1,16 @@
 # Shared by scripts/test and scripts/demo. Source it from the repository root.
 BUILD=${BUILD:-$PWD/build}
+CACHE=${QUILLSHELL_CACHE:-$HOME/.cache/quillshell}
 export WINEPREFIX=$BUILD/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-WINE=/usr/lib/wine/wine64
+# Wine comes from a Debian root of its own (scripts/arch-setup wine), which
+# the build's "$BUILD/wine" runs (scripts/root-wine).
+WINE_ROOT=$CACHE/wine-root
 
-PACKAGES="g++-mingw-w64-x86-64 wine wine64 xvfb xauth cmake googletest clang lld nsis"
+PACKAGES="g++-mingw-w64-x86-64 xvfb xauth cmake googletest clang lld nsis"
+# The Wine root; qemu-user-static runs the arm64 root (and i386 code where the kernel does not).
+PACKAGES="$PACKAGES debootstrap qemu-user-static binfmt-support"
 # The MSI, reproducible package times, Authenticode signing, the MSIX packer.
 PACKAGES="$PACKAGES wixl msitools faketime osslsigncode openssl python3"
 # 7-Zip unpacks the signed installers to check what they carry.
@@ -15,6 +20,39 @@ PACKAGES="$PACKAGES libclang-rt-14-dev"
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
+# apt-get update (with apt-get's options given, e.g. lists of its own), tried a few times:
+# a mirror being synced fails an index for a while ("File has unexpected size
+# ... Mirror sync in progress?"). Then it goes on with the indexes it has: an
+# install fails later only if a package it needs is missing from them.
+APT_GET=${APT_GET:-apt-get}
+apt_update() {  # [apt-get option...]
+  local try out
+  for try in 1 2 3; do
+    out=$(as_root $APT_GET "$@" -qq update 2>&1) && return 0
+    [ "$try" = 3 ] || sleep $((try * ${APT_RETRY_PAUSE:-10}))
+  done
+  echo "== apt-get update failed 3 times; going on with the indexes it has:"
+  echo "$out" | grep -E '^(E|W|Err):' | head -2 | cut -c1-200 | sed 's/^/   /'
+  return 0
+}
+
+# apt-get install; when that fails, one line for each package that cannot be
+# installed, with apt's reason.
+apt_install() {  # [-t SUITE] PACKAGE...
+  local suite=() p out why
+  [ "$1" != -t ] || { suite=(-t "$2"); shift 2; }
+  out=$(as_root env DEBIAN_FRONTEND=noninteractive $APT_GET install -y -qq \
+        --no-install-recommends "${suite[@]}" "$@" 2>&1) && return 0
+  for p; do
+    why=$($APT_GET install -s -q --no-install-recommends "${suite[@]}" "$p" 2>&1) && continue
+    echo "cannot install $p: $( { grep -m1 -E 'Depends:|Conflicts:|Breaks:|installation candidate|Unable to locate' <<<"$why" ||
+      grep -m1 '^E:' <<<"$why"; } | sed 's/^ *//' | cut -c1-200)"
+    out=""
+  done
+  [ -z "$out" ] || echo "apt-get install failed: $(echo "$out" | grep '^E:' | tail -1 | cut -c1-200)"
+  return 1
+}
+
 # Debian packages, installed only when one is missing.
 ensure_packages() {
   local missing=""
@@ -23,8 +61,8 @@ ensure_packages() {
   done
   if [ -n "$missing" ]; then
     echo "== installing:$missing"
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    apt_update
+    apt_install $missing || return 1
   fi
   ensure_osslsigncode
 }
@@ -82,23 +120,29 @@ ensure_osslsigncode() {
   if ! grep -rqs "$suite" /etc/apt/sources.list /etc/apt/sources.list.d/; then
     echo "$entry" | as_root tee /etc/apt/sources.list.d/quillshell-backports.sources >/dev/null
   fi
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$suite" osslsigncode >/dev/null
+  apt_update
+  apt_install -t "$suite" osslsigncode
 }
 
-# The x86 and ARM64 builds inside the build folder need their toolchains:
-# Debian's i686 mingw-w64, and an ARM64 one that scripts/arch-setup makes
-# once, outside the clone (a few minutes the first time).
+# The builds and their tests need the Wine root, and the other architectures'
+# builds (inside the build folder: QUILLSHELL_ARCHS, "x86;arm64" unless set)
+# their toolchains: Debian's i686 mingw-w64 with i386 code running, and an
+# ARM64 one that scripts/arch-setup makes once, outside the clone.
+QUILLSHELL_ARCHS=${QUILLSHELL_ARCHS-x86;arm64}
 ensure_toolchains() {
-  local out
-  out=$(scripts/arch-setup x86 arm64-toolchain) || { echo "$out"; echo "arch-setup failed"; return 1; }
+  local out parts=wine a
+  for a in ${QUILLSHELL_ARCHS//;/ }; do
+    case $a in x86) parts="$parts x86" ;; arm64) parts="$parts arm64-toolchain" ;; esac
+  done
+  out=$(scripts/arch-setup $parts 2>&1) || { echo "$out"; echo "arch-setup failed"; return 1; }
   echo "$out" | grep -v '^ARM64_' || true
 }
 
 configure_and_build() {
   ensure_toolchains || return 1
   echo "== building in $BUILD"
-  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null || { echo "configure failed"; return 1; }
+  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUILLSHELL_ARCHS="$QUILLSHELL_ARCHS" >/dev/null ||
+    { echo "configure failed"; return 1; }
   # Every target must build (the installers, the MSI, the test programs): a
   # reused build folder would otherwise test the outputs of an earlier build.
   local - rc=0
@@ -107,16 +151,16 @@ configure_and_build() {
   [ "$rc" = 0 ] || { echo "build failed (exit code $rc)"; return 1; }
 }
 
-stop_wine() { wineserver -k 2>/dev/null || /usr/lib/wine/wineserver -k 2>/dev/null || true; sleep 0.5; }
+stop_wine() { "$BUILD/wine" --server -k 2>/dev/null || true; sleep 0.5; }
 
 # A private Wine prefix inside the build folder, made once.
 ensure_wine_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "== making the Wine prefix (about 10 s)"
+    echo "== making the Wine prefix (about 20 s)"
     mkdir -p "$WINEPREFIX"
-    "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
+    "$BUILD/wine" wineboot -i </dev/null >/dev/null 2>&1 || true
   fi
   # Unmanaged windows: message boxes close at once instead of after 2 s.
-  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w
+  "$BUILD/wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  "$BUILD/wine" --server -w
 }

@@ -8,9 +8,9 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 export WINEPREFIX=$build/dpi-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-WINE=/usr/lib/wine/wine64
+WINE=$build/wine
 out=$(mktemp)
-trap '/usr/lib/wine/wineserver -k 2>/dev/null; rm -f "$out"' EXIT
+trap '"$WINE" --server -k 2>/dev/null; rm -f "$out"' EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   "$WINE" wineboot -i </dev/null >/dev/null 2>&1
@@ -18,7 +18,7 @@ fi
 failures=0
 for dpi in 144 192 96; do
   "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w  # the next program starts a wineserver that reads it
+  "$WINE" --server -w  # the next program starts a wineserver that reads it
   QUILL_DPI=$dpi "$WINE" "$build/bin/menu_test.exe" --gtest_filter=MenuTest.ItemBitmapFitsTheDisplay \
     </dev/null >"$out" 2>&1
   if grep -q '^\[  PASSED  \] 1 test' "$out"; then

@@ -145,8 +145,9 @@ done
 
 step "the files the signed installers put on disk are signed"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap '/usr/lib/wine/wineserver -k 2>/dev/null' EXIT
-win() { /usr/lib/wine/wine64 "$@" </dev/null >"$work/out" 2>&1; }
+wine=$(cd "$bin/.." && pwd)/wine
+trap '"$wine" --server -k 2>/dev/null' EXIT
+win() { "$wine" "$@" </dev/null >"$work/out" 2>&1; }
 mkdir -p "$WINEPREFIX"
 win wineboot -i
 # One after the other: the MSI refuses to install beside the NSIS installation.
@@ -169,7 +170,7 @@ for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
   verify "$WINEPREFIX/drive_c/Program Files/Quillshell/$f" "NSIS installed $f"
 done
 verify_carried "$WINEPREFIX/drive_c/Program Files/Quillshell/uninstall.exe" "the uninstaller"
-/usr/lib/wine/wineserver -k 2>/dev/null
+"$wine" --server -k 2>/dev/null
 
 echo "release: $failures failure(s)"
 [ "$failures" = 0 ] || exit 1
