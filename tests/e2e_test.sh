@@ -6,6 +6,8 @@
 #   headless: installer failures, menus, invoking, the 16-item rule, uninstalling
 #   in-use:   upgrades and removal while Explorer (a holder) keeps the DLL loaded
 #   msi:      the Windows Installer package: install, repair, upgrade, downgrade, removal
+# Both installers' Windows 11 package is checked against a model of Windows'
+# package deployment that plays PowerShell (tests/host/deployment_model.cpp).
 #   display:  the real popup menu captured to <build>/e2e-menu.png (needs Xvfb)
 #
 # usage: e2e_test.sh <build folder> headless|in-use|msi|display
@@ -261,7 +263,8 @@ ROWS
   # and who after everybody's next sign-in (nobody else has any). Explorer
   # shows a newly registered package after it restarts (a sign-in).
   local winbuild machine registering before action now after later users where
-  local version_0 here='/D=C:\Program Files\Quill_Shell Test' there='/D=C:\Program Files\Quill_Shell Other'
+  # (an apostrophe, which PowerShell's strings in single quotes must double)
+  local version_0 here='/D=C:\Program Files\Quill_Shell Test' there="/D=C:\Program Files\O'Brien's Tools"
   version_0=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$build/CMakeCache.txt").0
   powershell_standin
   declare_package "$stage/quillshell-modern.msix"
@@ -286,8 +289,8 @@ a user created after the installation|22631|admin:ops|admin:ops|:|users="$everyo
 Windows 10, then an upgrade to Windows 11|22631|admin:ops|admin:ops|uninstall 'C:\Program Files\Quill_Shell Test' "$folder"; windows_build 19045|install $here|-|windows_build 22631|alice bob ops
 the same version again|22631|admin:ops|admin:ops|:|install $here|ops|:|alice bob ops
 a failed deprovisioning|22631|admin:ops|admin:ops|printf 'refuse\tRemove-AppxProvisionedPackage\n' >>"$model"|install $here|ops|:|alice bob ops
-into another folder|22631|admin:ops|admin:ops|:|where='C:\Program Files\Quill_Shell Other\Modern'; install $there|ops|:|alice bob ops
-removal|22631|admin:ops|admin:ops|:|uninstall 'C:\Program Files\Quill_Shell Other' "$drive/Program Files/Quill_Shell Other"|-|:|-
+into another folder, with an apostrophe|22631|admin:ops|admin:ops|:|where="${there#/D=}\\Modern"; install $there|ops|:|alice bob ops
+removal|22631|admin:ops|admin:ops|:|uninstall "${there#/D=}" "$drive/Program Files/O'Brien's Tools"|-|:|-
 ROWS
   model_as admin:ops admin:ops
   install $here
