@@ -2,8 +2,8 @@
 # Builds quillshell-<version>-<arch>.msi with wixl, byte for byte the same
 # from the same input:
 #   msi.sh WXS BINDIR ARCH VERSION OUT EPOCH [SIGN]
-# BINDIR holds quillshell.dll, quillshell64reg.exe, quillshell-modern.dll and
-# quillshell-modern.msix (x64), and in arm64\ the ARM64 DLLs and package, in
+# BINDIR holds quillshell.dll, quillshell64reg.exe, quillshell-modern.dll,
+# quillshell-modern.msix and quillshell-package.exe (x64), and in arm64\ the ARM64 DLLs and package, in
 # x86\ the x86 DLL and tool (packed when there). ARCH is x64 or arm64: the
 # package's platform and the DLLs it installs (the tool is the x64 one in
 # both: Windows 11 on ARM runs it). EPOCH (Unix seconds)
@@ -38,7 +38,8 @@ package=$(guid "quillshell package $version$salt")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$wxs" "$work/quillshell.wxs"
-cp "$dlls/quillshell.dll" "$bindir/quillshell64reg.exe" "$dlls/quillshell-modern.dll" "$dlls/quillshell-modern.msix" "$work/"
+cp "$dlls/quillshell.dll" "$bindir/quillshell64reg.exe" "$dlls/quillshell-modern.dll" "$dlls/quillshell-modern.msix" \
+   "$bindir/quillshell-package.exe" "$work/"
 # What the package's manifest names in its external location, beside the DLL.
 cp -r "$(dirname "$wxs")/msix/Assets" "$work/Assets"
 have_x86=no
@@ -64,7 +65,7 @@ msibuild "$work/package.msi" -q "INSERT INTO \`LaunchCondition\` (\`Condition\`,
 # unversioned one: without a Version here a major upgrade would install no
 # new file and then remove the old product's. A file hash is for unversioned
 # files only.
-for f in quillshell.dll quillshell64reg.exe quillshell_modern.dll modern_program.exe quillshell32.dll quillshell32reg.exe; do
+for f in quillshell.dll quillshell64reg.exe quillshell_modern.dll modern_program.exe quillshell_package.exe quillshell32.dll quillshell32reg.exe; do
   msibuild "$work/package.msi" -q "UPDATE \`File\` SET \`Version\` = '$version.0', \`Language\` = '1033' WHERE \`File\` = '$f'"
   msibuild "$work/package.msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$f'"
 done
@@ -72,10 +73,13 @@ done
 # actions scheduled it moves RemoveExistingProducts after InstallFinalize (a
 # major upgrade must remove the old product right after InstallValidate,
 # before anything of the new one is installed), and it writes
-# Execute="rollback" as an immediate action (50 + 64 ignore + 2048 no
-# impersonation): 3442 adds the rollback (256) and in-script (1024) bits.
+# Execute="rollback" as an immediate action: 3410 is an installed program (18)
+# + ignore its exit code (64) + rollback (256) + in-script (1024) + no
+# impersonation (2048).
 msibuild "$work/package.msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1401 WHERE \`Action\` = 'RemoveExistingProducts'"
-msibuild "$work/package.msi" -q "UPDATE \`CustomAction\` SET \`Type\` = 3442 WHERE \`Action\` = 'UnregisterPackageOnRollback'"
+for a in PackageRemoveOnRollback PackageMachineOnRollback; do
+  msibuild "$work/package.msi" -q "UPDATE \`CustomAction\` SET \`Type\` = 3410 WHERE \`Action\` = '$a'"
+done
 msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "$platform;1033" "$package"
 [ -z "$sign" ] || "$sign" "$work/package.msi"
 mv "$work/package.msi" "$out"

@@ -15,14 +15,17 @@
 ;     written in both
 ;   <folder>\Modern\quillshell-modern.dll, quillshell-modern.msix: the Windows 11
 ;     menu's command and its package (identity only), which on Windows 11 is
-;     registered for all users with Modern\ as its external location; what the
-;     package's manifest names lies there too: its application's program (a
+;     registered for all users with Modern\ as its external location, by
+;     Modern\quillshell-package.exe (the one place that holds those steps); what
+;     the package's manifest names lies there too: its application's program (a
 ;     copy of quillshell64reg.exe, which nothing starts) and Assets\*.png
 ;   the class registration, through "quillshell64reg.exe <encoded dll path>"
 ;   HKCR\*\shellex\ContextMenuHandlers\Quillshell          (default) = {CLSID}
 ;   HKCR\Directory\shellex\ContextMenuHandlers\Quillshell  (default) = {CLSID}
 ;   HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved  {CLSID} = description
 ;   HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell
+;   HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run  Quillshell = the package's
+;     per-user step, "<folder>\Modern\quillshell-package.exe" sign-in
 ; then tells the shell that associations changed. The uninstaller removes all
 ; of it, and the keys above that are left empty.
 ;
@@ -34,7 +37,8 @@
 ;   7 the Windows Installer package of quillshell is installed (nothing written),
 ;   3010 done, but a file Explorer still holds goes only when Windows restarts.
 ; The Windows 11 package's registration never fails the installation: the
-; classic menu is there without it; the log says what PowerShell answered.
+; classic menu is there without it; the log holds every PowerShell command
+; and its answer.
 ; A failed installation puts back what was there before it ends.
 ;
 ; Built by CMake: makensis -DBINDIR=<binaries> -DVERSION=<x.y.z> [-DOUTFILE=<exe>]
@@ -84,6 +88,7 @@ SetDateSave off
 !define SHELL_EXTENSIONS "SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions"
 !define APPROVED "${SHELL_EXTENSIONS}\Approved"
 !define UNINSTALL_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell"
+!define RUN_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 !define SHCNE_ASSOCCHANGED 0x08000000
 
 Name "Quillshell"
@@ -114,7 +119,8 @@ Var Native     ; arm64 on ARM64 Windows, else x64: whose DLLs are installed
 Var FolderMade ; 1 when this run made $INSTDIR
 Var Step       ; how far this run got: 1 files swapped in, 2 class registered, 3 keys written
 Var Swapped    ; bits of the new files put in place: 1 the DLL, 2 the tool, 4 the uninstaller,
-               ; 8 the Windows 11 menu's DLL, 16 its package, 32 the x86 DLL, 64 the x86 tool
+               ; 8 the Windows 11 menu's DLL, 16 its package, 32 the x86 DLL, 64 the x86 tool,
+               ; 128 quillshell-package.exe
 Var MovedDll   ; where each earlier file was moved aside, "" if there was none
 Var MovedTool
 Var MovedUninst
@@ -122,6 +128,7 @@ Var MovedModern
 Var MovedPackage
 Var MovedDll32
 Var MovedTool32
+Var MovedDeploy
 Var ModernMade ; 1 when this run made $INSTDIR\Modern
 Var X86Made    ; 1 when this run made $INSTDIR\x86
 ; The values the installer writes, as they were before this run.
@@ -138,6 +145,7 @@ Var Was9
 Var Was10
 Var Was11
 Var Was12
+Var Was13
 
 !define ABSENT "<absent>"
 
@@ -206,6 +214,7 @@ FunctionEnd
   !insertmacro ${op} DWORD $Was9 HKLM "${UNINSTALL_KEY}" "NoModify" 1
   !insertmacro ${op} DWORD $Was10 HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   !insertmacro ${op} DWORD $Was11 HKLM "${UNINSTALL_KEY}" "CreatedKeys" $Created
+  !insertmacro ${op} Str $Was13 HKLM "${RUN_KEY}" "${HANDLER}" '"$INSTDIR\Modern\quillshell-package.exe" sign-in'
 !ifdef HAVE_X86
   !insertmacro ${op} Str $Was12 HKLM32 "${APPROVED}" "${CLSID}" "${DESCRIPTION}"
 !endif
@@ -356,7 +365,7 @@ FunctionEnd
 ; The files that earlier upgrades moved aside: deleted now if nothing holds
 ; them any more, else left to the restart they were scheduled for when they
 ; were moved (scheduling them again would only repeat the entry).
-!macro RemoveMovedIn folder name1 name2 name3
+!macro RemoveMovedIn folder name1 name2 name3 name4
   FindFirst $R0 $R1 "${folder}\*.old"
   ${DoWhile} $R1 != ""
     StrLen $2 "${name1}."
@@ -365,9 +374,12 @@ FunctionEnd
     StrCpy $3 $R1 $3
     StrLen $4 "${name3}."
     StrCpy $4 $R1 $4
+    StrLen $5 "${name4}."
+    StrCpy $5 $R1 $5
     ${If} $2 == "${name1}."
     ${OrIf} $3 == "${name2}."
     ${OrIf} $4 == "${name3}."
+    ${OrIf} $5 == "${name4}."
       Delete "${folder}\$R1"
       ${If} ${FileExists} "${folder}\$R1"
         SetRebootFlag true
@@ -381,9 +393,9 @@ FunctionEnd
 Function ${prefix}RemoveMovedFiles
   Push $R0
   Push $R1
-  !insertmacro RemoveMovedIn "$INSTDIR" "quillshell.dll" "quillshell64reg.exe" "uninstall.exe"
-  !insertmacro RemoveMovedIn "$INSTDIR\Modern" "quillshell-modern.dll" "quillshell-modern.msix" "quillshell64reg.exe"
-  !insertmacro RemoveMovedIn "$INSTDIR\x86" "quillshell.dll" "quillshell64reg.exe" "quillshell64reg.exe"
+  !insertmacro RemoveMovedIn "$INSTDIR" "quillshell.dll" "quillshell64reg.exe" "uninstall.exe" "uninstall.exe"
+  !insertmacro RemoveMovedIn "$INSTDIR\Modern" "quillshell-modern.dll" "quillshell-modern.msix" "quillshell64reg.exe" "quillshell-package.exe"
+  !insertmacro RemoveMovedIn "$INSTDIR\x86" "quillshell.dll" "quillshell64reg.exe" "quillshell64reg.exe" "quillshell64reg.exe"
   Pop $R1
   Pop $R0
 FunctionEnd
@@ -407,6 +419,7 @@ Function ${prefix}RemoveInstalledFiles
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.dll"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.msix"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell64reg.exe"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-package.exe"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\x86\quillshell.dll"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\x86\quillshell64reg.exe"
   Delete "$INSTDIR\Modern\Assets\*.png"
@@ -501,6 +514,7 @@ Function RollBack
   !insertmacro RestoreFile "Modern\quillshell-modern.msix" 16 $MovedPackage
   !insertmacro RestoreFile "x86\quillshell.dll" 32 $MovedDll32
   !insertmacro RestoreFile "x86\quillshell64reg.exe" 64 $MovedTool32
+  !insertmacro RestoreFile "Modern\quillshell-package.exe" 128 $MovedDeploy
   ${If} $X86Made == 1
     SetOutPath "$TEMP"
     RMDir "$INSTDIR\x86"
@@ -548,106 +562,36 @@ FunctionEnd
 ; The Windows 11 menu: Explorer builds its top-level menu only from verbs of
 ; a package with identity. quillshell-modern.msix holds nothing but its
 ; manifest; Modern\ is its external location, where the DLL it names lies.
-; PowerShell registers it for all users as Microsoft documents for a
-; per-machine installation: at once for the installing user, for everybody
-; else at their next sign-in. Windows 10 gets the classic menu only.
-!define PACKAGE_NAME "Quillshell.Modern"
-!define POWERSHELL "$SYSDIR\WindowsPowerShell\v1.0\powershell.exe"
-!define PS_FLAGS "-NoProfile -NonInteractive -ExecutionPolicy Bypass"
-
-; Whether this is Windows 11 (build 22000 or later). Out: $0, 1 or 0.
-!macro IsWindows11
-  ReadRegStr $0 HKLM "SOFTWARE\Microsoft\Windows NT\CurrentVersion" "CurrentBuildNumber"
-  IntOp $0 $0 + 0
-  ${If} $0 >= 22000
-    StrCpy $0 1
-  ${Else}
-    StrCpy $0 0
-  ${EndIf}
-!macroend
-
-; Runs one PowerShell command (its script in $R0) on Windows 11, its output
-; to the log; "what" names the step in the log. Never fails the caller.
-!macro DefineRunPackageScript prefix
-Function ${prefix}RunPackageScript
-  Exch $R1  ; what
+; Modern\quillshell-package.exe holds every deployment call (one PowerShell
+; command per step, each written into this log with its answer): "machine"
+; removes every earlier registration, stages and provisions the package for
+; all users, "user" registers it for the account that runs the installer,
+; "remove" takes it away again. Windows 10 gets no PowerShell call. A failure
+; never fails the installation: the classic menu is there without it.
+!macro DefineRunPackageTool prefix
+Function ${prefix}RunPackageTool
+  Exch $R1  ; the step
   Push $0
   Push $1
-  !insertmacro IsWindows11
-  ${If} $0 != 1
-    Goto done
-  ${EndIf}
-  ${IfNot} ${FileExists} "${POWERSHELL}"
-    DetailPrint "Windows 11 menu: no PowerShell, so the package was not $R1 (the classic menu is there)"
-    Goto done
-  ${EndIf}
   ; Never the installer's folder as the working folder: it must be removable.
   Push $OUTDIR
   SetOutPath "$TEMP"
-  nsExec::ExecToLog '"${POWERSHELL}" ${PS_FLAGS} -Command "$R0"'
+  nsExec::ExecToLog '"$INSTDIR\Modern\quillshell-package.exe" $R1'
   Pop $1
   Pop $0
   SetOutPath $0
   ${If} $1 == "0"
-    DetailPrint "Windows 11 menu: package $R1"
+    DetailPrint "Windows 11 menu: $R1 step done"
   ${Else}
-    DetailPrint "Windows 11 menu: the package could not be $R1 (PowerShell: $1); the classic menu is there"
+    DetailPrint "Windows 11 menu: $R1 step failed (quillshell-package.exe: $1); the classic menu is there"
   ${EndIf}
-done:
   Pop $1
   Pop $0
   Pop $R1
 FunctionEnd
 !macroend
-!insertmacro DefineRunPackageScript ""
-!insertmacro DefineRunPackageScript "un."
-
-; A path for a PowerShell string in single quotes, where ' is written ''.
-; In: $R0; out: $R0.
-Function QuotePowerShell
-  Push $R1
-  Push $R2
-  Push $R3
-  StrCpy $R1 ""
-  StrCpy $R2 0
-  ${Do}
-    StrCpy $R3 $R0 1 $R2
-    ${If} $R3 == ""
-      ${Break}
-    ${ElseIf} $R3 == "'"
-      StrCpy $R3 "''"
-    ${EndIf}
-    StrCpy $R1 "$R1$R3"
-    IntOp $R2 $R2 + 1
-  ${Loop}
-  StrCpy $R0 "'$R1'"
-  Pop $R3
-  Pop $R2
-  Pop $R1
-FunctionEnd
-
-; A failure of either step ends the script with exit code 1 and its message.
-!define PS_TRY "$$ErrorActionPreference = 'Stop'; try {"
-!define PS_CATCH "} catch { $$_.Exception.Message; exit 1 }"
-
-!macro RegisterPackage
-  Push $R2
-  StrCpy $R0 "$INSTDIR\Modern\quillshell-modern.msix"
-  Call QuotePowerShell
-  StrCpy $R2 $R0
-  StrCpy $R0 "$INSTDIR\Modern"
-  Call QuotePowerShell
-  StrCpy $R0 "${PS_TRY} Add-AppxPackage -Path $R2 -ExternalLocation $R0 -ForceUpdateFromAnyVersion; Add-AppxProvisionedPackage -Online -PackagePath $R2 -SkipLicense | Out-Null ${PS_CATCH}"
-  Push "registered"
-  Call RunPackageScript
-  Pop $R2
-!macroend
-
-!macro UnregisterPackage prefix
-  StrCpy $R0 "${PS_TRY} Get-AppxProvisionedPackage -Online | Where-Object DisplayName -eq '${PACKAGE_NAME}' | Remove-AppxProvisionedPackage -Online -AllUsers | Out-Null; Get-AppxPackage -AllUsers -Name '${PACKAGE_NAME}' | Remove-AppxPackage -AllUsers ${PS_CATCH}"
-  Push "removed"
-  Call ${prefix}RunPackageScript
-!macroend
+!insertmacro DefineRunPackageTool ""
+!insertmacro DefineRunPackageTool "un."
 
 !macro NotifyShell
   System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i 0, p 0, p 0)'
@@ -773,6 +717,7 @@ Section "Install"
   StrCpy $MovedPackage ""
   StrCpy $MovedDll32 ""
   StrCpy $MovedTool32 ""
+  StrCpy $MovedDeploy ""
   !insertmacro InstalledValues SaveValue
   ClearErrors
   ReadRegStr $OldServer HKLM "SOFTWARE\Classes\CLSID\${CLSID}\InProcServer32" ""
@@ -824,6 +769,8 @@ Section "Install"
 !ifdef HAVE_ARM64
   ${EndIf}
 !endif
+  ; An x64 program on ARM64 Windows too, where it runs emulated.
+  File "/oname=quillshell-package.exe.new" "${BINDIR}\quillshell-package.exe"
   ; Never loaded by Explorer: written in place.
   File "${BINDIR}\quillshell64reg.exe"
   SetOutPath "$INSTDIR\Modern\Assets"
@@ -845,6 +792,7 @@ Section "Install"
   !insertmacro SwapIn "uninstall.exe" 4 $MovedUninst
   !insertmacro SwapIn "Modern\quillshell-modern.dll" 8 $MovedModern
   !insertmacro SwapIn "Modern\quillshell-modern.msix" 16 $MovedPackage
+  !insertmacro SwapIn "Modern\quillshell-package.exe" 128 $MovedDeploy
 !ifdef HAVE_X86
   !insertmacro SwapIn "x86\quillshell.dll" 32 $MovedDll32
   !insertmacro SwapIn "x86\quillshell64reg.exe" 64 $MovedTool32
@@ -909,6 +857,9 @@ Section "Install"
   ${If} $MovedTool32 != ""
     !insertmacro DeleteNowOrAtRestart $MovedTool32
   ${EndIf}
+  ${If} $MovedDeploy != ""
+    !insertmacro DeleteNowOrAtRestart $MovedDeploy
+  ${EndIf}
   Call RemoveMovedFiles
   ; Installed into another folder than before: the earlier folder's files go,
   ; or its uninstaller would later remove the keys this installation shares.
@@ -924,7 +875,12 @@ Section "Install"
       Pop $INSTDIR
     ${EndIf}
   ${EndIf}
-  !insertmacro RegisterPackage
+  ; Every user gets it at their next sign-in (provisioning, or the Run value's
+  ; per-user step where provisioning is refused); the installing account now.
+  Push machine
+  Call RunPackageTool
+  Push user
+  Call RunPackageTool
   !insertmacro NotifyShell
   ; Never restarts Windows or ends Explorer itself: says so, and exits 3010.
   ${If} ${RebootFlag}
@@ -967,6 +923,7 @@ Function un.RemoveKeysAndFiles
     StrCpy $Failed 1
   ${EndIf}
 
+  DeleteRegValue HKLM "${RUN_KEY}" "${HANDLER}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   ClearErrors
   ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayName"
@@ -997,8 +954,9 @@ Section "Uninstall"
     ${EndIf}
   ${EndIf}
 
-  ; The package goes before the files it names.
-  !insertmacro UnregisterPackage "un."
+  ; The package goes before the per-user step and the files it names.
+  Push remove
+  Call un.RunPackageTool
   ReadRegDWORD $Created HKLM "${UNINSTALL_KEY}" "CreatedKeys"
   IntOp $Created $Created + 0
   Call un.RemoveKeysAndFiles

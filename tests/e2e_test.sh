@@ -6,11 +6,14 @@
 #   headless: installer failures, menus, invoking, the 16-item rule, uninstalling
 #   in-use:   upgrades and removal while Explorer (a holder) keeps the DLL loaded
 #   msi:      the Windows Installer package: install, repair, upgrade, downgrade, removal
+# Both installers' Windows 11 package is checked against a model of Windows'
+# package deployment that plays PowerShell (tests/host/deployment_model.cpp).
 #   display:  the real popup menu captured to <build>/e2e-menu.png (needs Xvfb)
 #
 # usage: e2e_test.sh <build folder> headless|in-use|msi|display
 set -uo pipefail
 build=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/.." && pwd)
 mode=$2
 bin=$build/bin
 stage=$build/stage  # the binaries as the installers carry them
@@ -46,35 +49,78 @@ expect_no_text() {
 winpath() { echo "Z:$1" | tr / '\\'; }
 # The files of a folder and of its Modern and x86 subfolders, on one line.
 listing() { (cd "$1" && LC_ALL=C ls -d * Modern/* Modern/Assets/* x86/* 2>/dev/null | tr '\n' ' '); }
-installed_files='Modern Modern/Assets Modern/Assets/Square150x150Logo.png Modern/Assets/Square44x44Logo.png Modern/Assets/StoreLogo.png Modern/quillshell-modern.dll Modern/quillshell-modern.msix Modern/quillshell64reg.exe quillshell.dll quillshell64reg.exe uninstall.exe x86 x86/quillshell.dll x86/quillshell64reg.exe '
+installed_files='Modern Modern/Assets Modern/Assets/Square150x150Logo.png Modern/Assets/Square44x44Logo.png Modern/Assets/StoreLogo.png Modern/quillshell-modern.dll Modern/quillshell-modern.msix Modern/quillshell-package.exe Modern/quillshell64reg.exe quillshell.dll quillshell64reg.exe uninstall.exe x86 x86/quillshell.dll x86/quillshell64reg.exe '
 
-# PowerShell as the installers find it, played by the stand-in (Wine's own
-# is a stub that exits 0), and the Windows build they read: 22631 is
-# Windows 11, 19045 Windows 10.
+# PowerShell as quillshell-package.exe finds it, played by the stand-in: a
+# model of Windows' package deployment (tests/host/deployment_model.cpp),
+# its state in deployment.txt beside it. The Windows build the installers
+# read: 22631 is Windows 11, 19045 Windows 10.
 powershell_dir="$drive/windows/system32/WindowsPowerShell/v1.0"
+model="$powershell_dir/deployment.txt"
 powershell_standin() {
   mkdir -p "$powershell_dir"
   cp "$bin/standin.exe" "$powershell_dir/powershell.exe"
 }
-windows_build() { # build [exit code PowerShell gives]
-  win reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber /d "$1" /f
-  echo "${2:-0}" >"$powershell_dir/exit-code.txt"
-  rm -f "$powershell_dir/commands.txt"
+windows_build() { win reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber /d "$1" /f; }
+# What a package file holds, for the model: FNV-1a 64 of its bytes, then its
+# name, version and publisher, and who signed it (- for nobody).
+declare_package() { # msix [signer's subject]
+  python3 - "$1" "${2:--}" >>"$model" <<'PY'
+import sys, zipfile, xml.etree.ElementTree as ET
+data, h = open(sys.argv[1], "rb").read(), 14695981039346656037
+for b in data:
+    h = ((h ^ b) * 1099511628211) & (2**64 - 1)
+ident = ET.fromstring(zipfile.ZipFile(sys.argv[1]).read("AppxManifest.xml")).find(
+    "{http://schemas.microsoft.com/appx/manifest/foundation/windows10}Identity")
+print("\t".join(("package", f"{h:016x}", ident.get("Name"), ident.get("Version"), ident.get("Publisher"), sys.argv[2])))
+PY
 }
-# What the installers asked PowerShell since windows_build, in order: one
-# word per command (register, unregister, other).
-package_commands() {
-  [ -f "$powershell_dir/commands.txt" ] || return 0
-  while IFS= read -r line; do
-    case $line in
-    *-NoProfile\ -NonInteractive\ -ExecutionPolicy\ Bypass\ -Command\ *Add-AppxPackage\ -Path\ *-ExternalLocation*Add-AppxProvisionedPackage\ -Online\ -PackagePath*) echo register ;;
-    *-NoProfile\ -NonInteractive\ -ExecutionPolicy\ Bypass\ -Command\ *Remove-AppxProvisionedPackage\ -Online\ -AllUsers*Remove-AppxPackage\ -AllUsers*) echo unregister ;;
-    *) echo "other: $line" ;;
-    esac
-  done <"$powershell_dir/commands.txt" | tr '\n' ' '
+# A machine without our package (the packages declared stay).
+model_reset() {
+  { grep "^package	" "$model" || true; } >"$work/packages"
+  mv "$work/packages" "$model"
+  rm -f "$powershell_dir/unknown.txt"
 }
-expect_package_commands() { # expected words, what
-  [ "$(package_commands)" = "$1" ] || { fail "$2: PowerShell was asked '$(package_commands)', expected '$1'"; show "$powershell_dir/commands.txt"; }
+# Who runs the installers' machine-wide steps and who their own registration:
+# SYSTEM, admin:<name> (elevated), or <name>.
+model_as() { # machine account, registering account
+  sed -i '/^as	/d' "$model"
+  printf 'as\tmachine\t%s\nas\tregister\t%s\n' "$1" "$2" >>"$model"
+}
+# The MSI's accounts, from its custom actions' types: an in-script (1024)
+# action that is not a rollback (256) runs as LocalSystem when it does not
+# impersonate (2048), else as the installing user, not elevated.
+msi_accounts() { # msi, installing user
+  msiinfo export "$1" CustomAction | tr -d '\r' | awk -F'\t' -v user="$2" '
+    $3 == "quillshell_package.exe" && int($2 / 1024) % 2 && !(int($2 / 256) % 2) {
+      a = int($2 / 2048) % 2 ? "SYSTEM" : user
+      if ($4 == "machine") m = a; else if ($4 == "user") r = a
+    }
+    END { print m, r }'
+}
+sign_in() { # users: Windows' sign-in of each, in turn (provisioned packages, then the Run key's programs)
+  local user
+  for user in "$@"; do "$WINE" "$powershell_dir/powershell.exe" --sign-in "$user" </dev/null >/dev/null 2>&1; done
+}
+run_as() { "$WINE" "$powershell_dir/powershell.exe" --run-as "$1" </dev/null >/dev/null 2>&1; }  # that user's HKCU
+everyone='alice bob ops'  # standard users, and an administrator
+# For each user: ok when they have exactly one registration of the package,
+# of this version and naming this folder; none; or wrong.
+registrations() { # folder, version (x.y.z.0), users
+  awk -F'\t' -v f="$1" -v v="$2" -v users="$3" '
+    $1 == "registered" && $3 == "Quillshell.Modern" { n[$2]++; if ($4 == v && $6 == f) good[$2]++ }
+    END { k = split(users, u, " "); for (i = 1; i <= k; i++)
+            printf "%s%s=%s", (i > 1 ? " " : ""), u[i], !n[u[i]] ? "none" : n[u[i]] == 1 && good[u[i]] ? "ok" : "wrong"
+          print "" }' "$model"
+}
+expect_registrations() { # what, folder, version, users that have it (the others none), users
+  local expected="" user
+  for user in $5; do
+    case " $4 " in *" $user "*) expected="$expected $user=ok" ;; *) expected="$expected $user=none" ;; esac
+  done
+  [ "$(registrations "$2" "$3" "$5")" = "${expected# }" ] ||
+    { fail "$1: $(registrations "$2" "$3" "$5"), expected ${expected# }"; show "$model"; }
+  [ ! -f "$powershell_dir/unknown.txt" ] || { fail "$1: commands the model does not know"; show "$powershell_dir/unknown.txt"; }
 }
 
 # A key exported as text; a failed or empty export fails (never an earlier file).
@@ -210,26 +256,46 @@ a trailing backslash|:|/D=C:\Program Files\Quill_Shell Test\
 an earlier installation recorded by its 8.3 name|win reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell' /v InstallLocation /d "$short" /f|/D=C:\Program Files\Quill_Shell Test
 ROWS
 
-  step "Windows 11 only: the package is registered for all users, Modern\\ its external location; a failure fails nothing"
-  local build ps_code expected
+  step "the Windows 11 menu's package: who has it at once, and who after their next sign-in"
+  # Each row: the Windows build, who runs the installer (machine-wide steps,
+  # own registration), what comes before, the action, who has exactly one
+  # registration of this version naming this folder at once, what follows,
+  # and who after everybody's next sign-in (nobody else has any). Explorer
+  # shows a newly registered package after it restarts (a sign-in).
+  local winbuild machine registering before action now after later users where
+  # (an apostrophe, which PowerShell's strings in single quotes must double)
+  local version_0 here='/D=C:\Program Files\Quill_Shell Test' there="/D=C:\Program Files\O'Brien's Tools"
+  version_0=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$build/CMakeCache.txt").0
   powershell_standin
-  while IFS='|' read -r what build ps_code expected; do
-    windows_build "$build" "$ps_code"
-    install /D=C:\\Program Files\\Quill_Shell Test
+  declare_package "$stage/quillshell-modern.msix"
+  while IFS='|' read -r what winbuild machine registering before action now after later; do
+    sed -i '/^refuse	/d' "$model"
+    windows_build "$winbuild"
+    users=$everyone where='C:\Program Files\Quill_Shell Test\Modern'
+    model_as "$machine" "$registering"
+    eval "$before"
+    model_as "$machine" "$registering"
+    eval "$action"
     expect_rc 0 $? "$what"
-    expect_whole_installation "$what"
-    expect_package_commands "$expected" "$what"
+    expect_registrations "$what, at once" "$where" "$version_0" "${now#-}" "$users"
+    eval "$after"
+    sign_in $users
+    expect_registrations "$what, after the next sign-in" "$where" "$version_0" "${later#-}" "$users"
   done <<'ROWS'
-Windows 10|19045|0|
-Windows 11|22631|0|register 
-Windows 11, the same version again|22631|0|register 
-Windows 11, PowerShell fails|22631|1|register 
+NSIS as the signed-in administrator|22631|admin:ops|admin:ops|uninstall 'C:\Program Files\Quill_Shell Test' "$folder"; sign_in ops|install $here|ops|:|alice bob ops
+NSIS as SYSTEM (as deployment tools run it)|22631|SYSTEM|SYSTEM|uninstall 'C:\Program Files\Quill_Shell Test' "$folder"; run_as SYSTEM|install $here|-|:|alice bob ops
+NSIS with ops's credentials typed by alice|22631|admin:ops|admin:ops|uninstall 'C:\Program Files\Quill_Shell Test' "$folder"; sign_in alice; run_as ops|install $here|ops|:|alice bob ops
+a user created after the installation|22631|admin:ops|admin:ops|:|users="$everyone carol"|alice bob ops|:|alice bob ops carol
+Windows 10, then an upgrade to Windows 11|22631|admin:ops|admin:ops|uninstall 'C:\Program Files\Quill_Shell Test' "$folder"; windows_build 19045|install $here|-|windows_build 22631|alice bob ops
+the same version again|22631|admin:ops|admin:ops|:|install $here|ops|:|alice bob ops
+a failed deprovisioning|22631|admin:ops|admin:ops|printf 'refuse\tRemove-AppxProvisionedPackage\n' >>"$model"|install $here|ops|:|alice bob ops
+into another folder, with an apostrophe|22631|admin:ops|admin:ops|:|where="${there#/D=}\\Modern"; install $there|ops|:|alice bob ops
+removal|22631|admin:ops|admin:ops|:|uninstall "${there#/D=}" "$drive/Program Files/O'Brien's Tools"|-|:|-
 ROWS
-  grep -qF -- "-ExternalLocation 'C:\Program Files\Quill_Shell Test\Modern'" "$powershell_dir/commands.txt" ||
-    { fail "the package's external location"; show "$powershell_dir/commands.txt"; }
-  grep -qF -- "-Path 'C:\Program Files\Quill_Shell Test\Modern\quillshell-modern.msix'" "$powershell_dir/commands.txt" ||
-    { fail "the package's path"; show "$powershell_dir/commands.txt"; }
-  windows_build 22631
+  model_as admin:ops admin:ops
+  install $here
+  expect_rc 0 $? "installed again"
+  expect_whole_installation "installed again"
 
   step "on ARM64 Windows (as its registry says) the ARM64 DLLs and package; back on x64 the x64 ones"
   local environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' native files pair
@@ -390,7 +456,7 @@ ROWS
   windows_build 22631
   uninstall 'C:\Program Files\Quillshell' "$folder"
   expect_rc 0 $? "uninstall"
-  expect_package_commands "unregister " "uninstall on Windows 11"
+  [ -z "$(grep -E '^(registered|staged|provisioned)	' "$model")" ] || { fail "uninstall: the package stays"; show "$model"; }
   windows_build "$original_build"
   host list 'C:\Work\Photos.zip'
   expect_rc 0 $? "file after uninstall"
@@ -610,9 +676,9 @@ msi_entries() { # the DisplayVersion of every Uninstall entry named Quillshell (
     tr '\n' ' '
 }
 # What a registry snapshot holds of ours: without Windows Installer's own
-# bookkeeping and without the Uninstall entries, which differ between the
-# two installers by design.
-ours() { awk -v RS= -v ORS='\n\n' '!/^\[[^]\n]*\\(Installer|Uninstall)[]\\]/' "$work/$1.reg"; }
+# bookkeeping, the Uninstall entries and the package's stamp (new at every
+# installation), which differ between the two installers by design.
+ours() { awk -v RS= -v ORS='\n\n' '!/^\[[^]\n]*\\(Installer|Uninstall)[]\\]/' "$work/$1.reg" | grep -v '^"PackageStamp"='; }
 expect_ours_as_before() { # what
   snapshot now
   { diff <(ours before) <(ours now) && diff "$work/before.files" "$work/now.files"; } >"$work/diff" ||
@@ -628,11 +694,23 @@ msi() {
   up_version=${version%.*}.$((${version##*.} + 1))
   up=$work/quillshell-$up_version-x64.msi
   mkdir -p "$work/up"
-  cp "$build/stage/quillshell64reg.exe" "$build/stage/quillshell-modern.dll" "$build/stage/quillshell-modern.msix" "$work/up/"
+  cp "$build/stage/quillshell64reg.exe" "$build/stage/quillshell-modern.dll" "$build/stage/quillshell-package.exe" "$work/up/"
   cp -r "$build/stage/x86" "$work/up/"
   { cat "$build/stage/quillshell.dll"; echo "quillshell $up_version"; } >"$work/up/quillshell.dll"
-  sh "$(dirname "$0")/../installer/msi.sh" "$(dirname "$0")/../installer/quillshell.wxs" "$work/up" x64 \
+  python3 "$src/installer/msix/pack.py" --version "$up_version" --out "$work/up/quillshell-modern.msix"
+  sh "$src/installer/msi.sh" "$src/installer/quillshell.wxs" "$work/up" x64 \
     "$up_version" "$up" 1767225600 || { fail "cannot build the MSI of $up_version"; return; }
+  # The next version, signed with another certificate: another package family.
+  local signed_version=${version%.*}.$((${version##*.} + 2)) signed signer='CN=Quillshell other signer'
+  signed=$work/quillshell-$signed_version-x64.msi
+  mkdir -p "$work/signed"
+  cp -r "$work/up/"* "$work/signed/"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/signer.key" -out "$work/signer.crt" -days 2 \
+    -subj "/CN=Quillshell other signer" -addext extendedKeyUsage=codeSigning >/dev/null 2>&1
+  python3 "$src/installer/msix/pack.py" --version "$signed_version" --cert "$work/signer.crt" --out "$work/signed/quillshell-modern.msix"
+  sh "$src/installer/sign.sh" "$work/signer.crt" "$work/signer.key" "" 1767225600 "$work/signed/quillshell-modern.msix" &&
+  sh "$src/installer/msi.sh" "$src/installer/quillshell.wxs" "$work/signed" x64 \
+    "$signed_version" "$signed" 1767225600 || { fail "cannot build the MSI of $signed_version"; return; }
 
   step "the ARM64 package: Arm64 platform, the ARM64 DLLs and package, the x86 DLL"
   local arm64_msi=$bin/quillshell-$version-arm64.msi pair
@@ -668,8 +746,16 @@ msi() {
   done
   win reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
   win reg add 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$other" /d Other /f
+  win reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Other /d 'C:\other.exe' /f
   powershell_standin
   windows_build 22631
+  declare_package "$stage/quillshell-modern.msix"
+  declare_package "$work/up/quillshell-modern.msix"
+  declare_package "$work/signed/quillshell-modern.msix" "$signer"
+  # shellcheck disable=SC2046
+  model_as $(msi_accounts "$this" ops)
+  grep -q '^as	machine	SYSTEM$' "$model" && grep -q '^as	register	ops$' "$model" ||
+    { fail "MSI: not the system's machine-wide step and the installing user's registration"; show "$model"; }
   snapshot before
 
   step "on ARM64 Windows (as its registry says) the package refuses (1603, here 67) and writes nothing"
@@ -702,9 +788,10 @@ msi() {
   expect_text "$work/out" "handler Quillshell $CLSID from HKCR\\Directory\\shellex\\ContextMenuHandlers, approved" "MSI: handler for a folder"
   expect_handler_works "MSI"
   [ "$(msi_entries)" = "$version " ] || fail "MSI: Uninstall entries '$(msi_entries)'"
-  expect_package_commands "register " "MSI on Windows 11"
-  grep -qF -- "-ExternalLocation \$d" "$powershell_dir/commands.txt" && grep -qF -- "\$d = 'C:\Program Files\Quillshell\Modern\'" "$powershell_dir/commands.txt" ||
-    { fail "MSI: the package's external location"; show "$powershell_dir/commands.txt"; }
+  local modern='C:\Program Files\Quillshell\Modern'
+  expect_registrations "MSI /qn, at once" "$modern" "$version.0" "ops" "$everyone"
+  sign_in $everyone
+  expect_registrations "MSI /qn, after the next sign-in" "$modern" "$version.0" "$everyone" "$everyone"
   snapshot installed
   install
   expect_rc 7 $? "the NSIS installer over the MSI's installation"
@@ -721,9 +808,11 @@ msi() {
   snapshot msi
 
   step "msiexec /x removes it; the NSIS installer writes the same keys, and the MSI refuses to go over it"
+  model_as $(msi_accounts "$this" ops)
   msiexec /x "$(winpath "$this")" /qn
   expect_rc 0 $? "msiexec /x"
   expect_ours_as_before "MSI removal"
+  expect_registrations "MSI removal" "$modern" "$version.0" "" "$everyone"
   install
   expect_rc 0 $? "NSIS install"
   snapshot nsis
@@ -734,14 +823,19 @@ msi() {
   uninstall 'C:\Program Files\Quillshell' "$folder"
   expect_rc 0 $? "NSIS uninstall"
 
-  step "INSTALLDIR= moves the folder; a failed package registration fails nothing"
-  windows_build 22631 1
+  step "INSTALLDIR= moves the folder; where provisioning is refused, each user's sign-in registers the package"
+  model_as $(msi_accounts "$this" ops)
+  printf 'refuse\tAdd-AppxProvisionedPackage\n' >>"$model"
   folder="$drive/Program Files/Quill_Shell MSI"
   msiexec /i "$(winpath "$this")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
   expect_rc 0 $? "msiexec /i INSTALLDIR="
   win reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID\\InProcServer32" /ve
   expect_text "$work/out" 'C:\Program Files\Quill_Shell MSI\quillshell.dll' "INSTALLDIR: registered server path"
-  expect_package_commands "register " "INSTALLDIR, PowerShell failing"
+  modern='C:\Program Files\Quill_Shell MSI\Modern'
+  expect_registrations "INSTALLDIR, provisioning refused, at once" "$modern" "$version.0" "ops" "$everyone"
+  sign_in $everyone
+  expect_registrations "INSTALLDIR, provisioning refused, after the next sign-in" "$modern" "$version.0" "$everyone" "$everyone"
+  sed -i '/^refuse	/d' "$model"
 
   # Windows Installer replaces a file in use at the next restart and exits
   # with 3010 (here 3010 % 256 = 194); until then the old DLL stays in place
@@ -749,10 +843,14 @@ msi() {
   step "an upgrade to $up_version while Explorer holds the DLL"
   dll='C:\Program Files\Quill_Shell MSI\quillshell.dll'
   hold "$dll" msi-upgrade
-  windows_build 22631
+  # ... and the COM surrogate runs the Windows 11 menu's command for alice.
+  printf 'running\talice\tQuillshell.Modern\n' >>"$model"
+  model_as $(msi_accounts "$up" ops)
   msiexec /i "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
   expect_rc 194 $? "upgrade while the DLL is loaded"
-  expect_package_commands "unregister register " "upgrade: the earlier version's package removed, the new one registered"
+  expect_registrations "upgrade while the surrogate runs, at once" "$modern" "$up_version.0" "ops" "$everyone"
+  sign_in $everyone
+  expect_registrations "upgrade while the surrogate runs, after the next sign-in" "$modern" "$up_version.0" "$everyone" "$everyone"
   [ "$(msi_entries)" = "$up_version " ] || fail "upgrade: Uninstall entries '$(msi_entries)'"
   cmp -s "$build/stage/quillshell.dll" "$folder/quillshell.dll" || fail "upgrade: the loaded DLL was not left in place"
   expect_handler_works "upgrade, DLL still loaded"
@@ -770,13 +868,13 @@ msi() {
 
   step "msiexec /x while Explorer holds the DLL"
   hold "$dll" msi-removal
-  windows_build 22631
+  model_as $(msi_accounts "$up" ops)
   # Windows Installer finds the installed files where they are; Wine's
   # msiexec looks in the default folder unless INSTALLDIR= is given again.
   msiexec /x "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
   rc=$?
   echo "msiexec /x with the DLL loaded: exit code $rc"
-  expect_package_commands "unregister " "removal on Windows 11"
+  expect_registrations "removal while in use" "$modern" "$up_version.0" "" "$everyone"
   [ "$rc" = 0 ] || [ "$rc" = 194 ] || fail "removal while in use: exit code $rc"
   # The keys go at once, and of the files only the one in use may stay:
   # Windows schedules its deletion at the restart (3010); Wine 8's msiexec
@@ -809,9 +907,26 @@ msi() {
   restart
   cmp -s "$work/up/quillshell.dll" "$folder/quillshell.dll" || fail "installed again, then restarted: not the DLL of $up_version"
   expect_handler_works "installed again, then restarted"
-  msiexec /x "$(winpath "$up")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  step "an upgrade signed with another certificate: one registration, of the new publisher's package"
+  sign_in $everyone
+  expect_registrations "before the new certificate" "$modern" "$up_version.0" "$everyone" "$everyone"
+  model_as $(msi_accounts "$signed" ops)
+  msiexec /i "$(winpath "$signed")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
+  expect_rc 0 $? "upgrade to $signed_version"
+  expect_registrations "new certificate, at once" "$modern" "$signed_version.0" "ops" "$everyone"
+  sign_in $everyone
+  expect_registrations "new certificate, after the next sign-in" "$modern" "$signed_version.0" "$everyone" "$everyone"
+  grep -q "^registered	alice	Quillshell.Modern	$signed_version.0	$signer	" "$model" || { fail "new certificate: not its publisher"; show "$model"; }
+
+  step "removed: nobody has it, and no sign-in brings it back"
+  model_as $(msi_accounts "$signed" ops)
+  msiexec /x "$(winpath "$signed")" /qn 'INSTALLDIR=C:\Program Files\Quill_Shell MSI'
   expect_rc 0 $? "msiexec /x"
-  expect_ours_as_before "msiexec /x after the upgrade"
+  expect_registrations "msiexec /x, at once" "$modern" "$signed_version.0" "" "$everyone"
+  sign_in $everyone carol
+  expect_registrations "msiexec /x, after the next sign-in" "$modern" "$signed_version.0" "" "$everyone carol"
+  win reg delete 'HKCU\Software\Osmund\Quillshell' /f  # the marker the last sign-in loaded
+  expect_ours_as_before "msiexec /x after the upgrades"
 }
 
 [ -f "$bin/quillshell-setup.exe" ] || { echo "FAIL: no $bin/quillshell-setup.exe (makensis, of the Debian package nsis, builds it)"; exit 1; }

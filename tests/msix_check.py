@@ -79,6 +79,8 @@ def main(path, version, publisher, arch="x64"):
 
     m = ET.fromstring(z.read("AppxManifest.xml"))
     ident = m.find("f:Identity", NS)
+    # The installers find, remove and register the package by this name.
+    check(ident.get("Name") == "Quillshell.Modern", f"Name {ident.get('Name')!r} is not 'Quillshell.Modern'")
     check(ident.get("Version") == version + ".0", f"Version {ident.get('Version')}")
     check(ident.get("Publisher") == publisher, f"Publisher {ident.get('Publisher')!r} is not {publisher!r}")
     check(ident.get("ProcessorArchitecture") == arch, f"ProcessorArchitecture {ident.get('ProcessorArchitecture')}, not {arch}")

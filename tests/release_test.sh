@@ -44,6 +44,13 @@ mkdir -p "$ca"
   cat "$ca/ca.crt" "$ca/sign.crt" >"$ca/chain.crt"
 } >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; echo "FAIL: openssl"; exit 1; }
 
+step "a certificate whose subject has a multi-valued part (no package Publisher can name it) is refused"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$ca/multi.key" -out "$ca/multi.crt" -days 1 -multivalue-rdn \
+  -subj "/O=Quillshell/CN=signer+OU=tests" >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; fail "openssl"; }
+python3 "$src/installer/msix/pack.py" --version 1.0.0 --cert "$ca/multi.crt" --out "$work/multi.msix" 2>"$work/multi.log" &&
+  fail "a package for a multi-valued subject was made"
+grep -q 'multi-valued' "$work/multi.log" || { fail "the refusal does not say why"; sed 's/^/    | /' "$work/multi.log"; }
+
 # Two copies of the source in folders of different names and depths.
 copy() {
   mkdir -p "$1"
@@ -123,7 +130,7 @@ verify_carried() { # installer, what
 verify_carried "$a-signed/quillshell-$version-setup.exe" "the installer"
 
 step "the MSIX package: block map, content types, manifest; Publisher as Windows writes the subject"
-python3 "$src/tests/msix_check.py" "$a/quillshell-modern.msix" "$version" "CN=Quillshell Development" || fail "unsigned MSIX"
+python3 "$src/tests/msix_check.py" "$a/quillshell-modern.msix" "$version" "CN=Quillshell Development, OID.2.25.311729368913984317654407730594956997722=1" || fail "unsigned MSIX"
 # Windows' order and quoting: the last name part first, ST as S, a comma quoted.
 python3 "$src/tests/msix_check.py" "$a-signed/quillshell-modern.msix" "$version" \
   'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' || fail "signed MSIX"

@@ -28,8 +28,11 @@ PAYLOAD = (
     ("Assets/Square44x44Logo.png", "Assets/Square44x44Logo.png", False),
     ("Assets/StoreLogo.png", "Assets/StoreLogo.png", False),
 )
-# The Publisher of an unsigned build; a certificate with this subject signs it for tests on Windows.
-DEVELOPMENT_PUBLISHER = "CN=Quillshell Development"
+# The Publisher of an unsigned build: Windows 11 registers a package without a
+# signature only when asked to (-AllowUnsigned) and only when its Publisher
+# holds this OID, which no certificate's subject carries (Learn: "Create an
+# unsigned MSIX package").
+UNSIGNED_PUBLISHER = "CN=Quillshell Development, OID.2.25.311729368913984317654407730594956997722=1"
 BLOCK = 65536
 
 # Attribute names as Windows writes a subject (CertNameToStr, CERT_X500_NAME_STR);
@@ -102,6 +105,10 @@ def windows_subject(cert_der):
     name = name_der(cert_der, 4)
     rdns = []
     for _, rs, re_ in children(name, 0, len(name)):  # SET of attributes
+        if len(list(children(name, rs, re_))) > 1:
+            # Windows writes it "A=x + B=y", which the manifest's Publisher pattern refuses.
+            raise ValueError("the certificate's subject has a multi-valued name part (A=x + B=y), which no package "
+                             "Publisher can name: sign with a certificate whose subject has one value per part")
         parts = []
         for _, as_, ae in children(name, rs, re_):
             (_, os_, oe), (vtag, vs, ve) = list(children(name, as_, ae))
@@ -245,15 +252,24 @@ def main():
     # The architecture of the DLL in the external location: Windows loads
     # the package's COM server into Explorer, so they must match.
     p.add_argument("--arch", choices=("x64", "arm64"), default="x64", help="the DLL's architecture")
-    p.add_argument("--cert", default="", help="the signing certificate (PEM); none: a development Publisher")
+    p.add_argument("--cert", default="", help="the signing certificate (PEM); none: the unsigned Publisher")
     p.add_argument("--out")
     a = p.parse_args()
     if a.publisher:
-        print(publisher(a.publisher))
+        try:
+            print(publisher(a.publisher))
+        except ValueError as e:
+            print(f"pack.py: {a.publisher}: {e}", file=sys.stderr)
+            return 1
         return 0
     if not a.version or not a.out:
         p.error("--version and --out are needed")
-    pack(a.version, a.epoch, publisher(a.cert) if a.cert else DEVELOPMENT_PUBLISHER, a.out, a.arch)
+    try:
+        name = publisher(a.cert) if a.cert else UNSIGNED_PUBLISHER
+    except ValueError as e:
+        print(f"pack.py: {a.cert}: {e}", file=sys.stderr)
+        return 1
+    pack(a.version, a.epoch, name, a.out, a.arch)
     return 0
 
 

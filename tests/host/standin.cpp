@@ -15,8 +15,8 @@
 // A GUI program, so that starting it never makes a console window.
 //
 // Installed as powershell.exe it stands in for PowerShell towards the
-// installers instead: it appends its command line to commands.txt beside
-// itself and exits with the number in exit-code.txt there (0 without it).
+// installers instead, as a model of Windows' package deployment
+// (deployment_model.cpp).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -25,6 +25,9 @@
 #include <vector>
 
 #include "read_file.h"
+
+// The package deployment model (deployment_model.cpp).
+int ActAsPowerShell(const std::wstring& folder, const wchar_t* commandLine);
 
 namespace {
 
@@ -86,25 +89,11 @@ bool IsPowerShell() {
     return lstrcmpiW(self.substr(self.find_last_of(L'\\') + 1).c_str(), L"powershell.exe") == 0;
 }
 
-int ActAsPowerShell(const wchar_t* commandLine) {
-    const std::wstring folder = Folder();
-    HANDLE file = CreateFileW((folder + L"\\commands.txt").c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        const std::string line = Utf8(std::wstring(commandLine) + L"\n");
-        DWORD written = 0;
-        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        CloseHandle(file);
-    }
-    std::string code;
-    DWORD error = 0;
-    return ReadWholeFile(folder + L"\\exit-code.txt", &code, &error) ? atoi(code.c_str()) : 0;
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const wchar_t* commandLine = GetCommandLineW();
-    if (IsPowerShell()) return ActAsPowerShell(commandLine);
+    if (IsPowerShell()) return ActAsPowerShell(Folder(), commandLine);
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(commandLine, &argc);
     std::vector<std::wstring> args;

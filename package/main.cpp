@@ -1,0 +1,278 @@
+// quillshell-package.exe: every call that gives Windows 11 the package of its
+// menu, in one place. It lies in the package's external location (Modern\)
+// beside quillshell-modern.msix and acts on those two. Each step is one
+// PowerShell command of its own, so one failure skips nothing else; each
+// command line and PowerShell's answer go to standard output (the NSIS log)
+// and to quillshell-package.log in the account's temporary folder.
+//
+//   quillshell-package.exe machine   remove every registration and provisioning
+//                                    of Quillshell.Modern (any version and
+//                                    publisher, all users), stage the package
+//                                    with its external location, provision it
+//                                    for all users (administrator or SYSTEM)
+//   quillshell-package.exe user      register it for the account that runs this
+//   quillshell-package.exe sign-in   the same, but only when this account has not
+//                                    registered the current installation yet: run
+//                                    at every sign-in (HKLM Run), it reads two
+//                                    registry values and ends when that is so
+//   quillshell-package.exe remove    deprovision it, remove it for all users
+//
+// Windows 10 (build below 22000) gets no PowerShell call: its Explorer has no
+// menu for packages. Exit codes: 0 done (or nothing to do), 1 a step failed
+// (the log says which), 2 an unknown command, 3 no package beside the program.
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+
+namespace {
+
+const wchar_t kName[] = L"Quillshell.Modern";
+// "machine" writes a new value here each time; "user" copies it to HKCU once
+// it has registered: a user whose copy differs has not registered since.
+const wchar_t kStampKey[] = L"SOFTWARE\\Osmund\\Quillshell";
+const wchar_t kStampValue[] = L"PackageStamp";
+// ERROR_PACKAGE_ALREADY_EXISTS: this version is registered already (maybe
+// naming another folder); it must be removed before it can be added again.
+const DWORD kAlreadyExists = 0x80073CFB;
+
+struct Handle {
+    HANDLE h = nullptr;
+    ~Handle() { if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h); }
+};
+struct Key {
+    HKEY h = nullptr;
+    ~Key() { if (h) RegCloseKey(h); }
+};
+
+std::wstring g_folder, g_package;
+
+std::wstring Folder() {
+    wchar_t path[32768];
+    const DWORD n = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    std::wstring self(path, n < ARRAYSIZE(path) ? n : 0);
+    return self.substr(0, self.find_last_of(L'\\'));
+}
+
+bool IsWindows11() {
+    wchar_t build[16] = {};
+    DWORD size = sizeof(build) - sizeof(wchar_t);
+    return RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"CurrentBuildNumber",
+                        RRF_RT_REG_SZ, nullptr, build, &size) == ERROR_SUCCESS && _wtoi(build) >= 22000;
+}
+
+std::wstring ReadStamp(HKEY root) {
+    wchar_t stamp[64] = {};
+    DWORD size = sizeof(stamp) - sizeof(wchar_t);
+    if (RegGetValueW(root, kStampKey, kStampValue, RRF_RT_REG_SZ, nullptr, stamp, &size) != ERROR_SUCCESS) return L"";
+    return stamp;
+}
+
+bool WriteStamp(HKEY root, const std::wstring& stamp) {
+    Key key;
+    return RegCreateKeyExW(root, kStampKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key.h, nullptr) == ERROR_SUCCESS &&
+           RegSetValueExW(key.h, kStampValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(stamp.c_str()),
+                          static_cast<DWORD>((stamp.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// Deletes our key, and Osmund's when nothing else is left in it.
+void DeleteStamp(HKEY root) {
+    RegDeleteKeyW(root, kStampKey);
+    Key parent;
+    DWORD keys = 1, values = 1;
+    if (RegOpenKeyExW(root, L"SOFTWARE\\Osmund", 0, KEY_READ, &parent.h) == ERROR_SUCCESS &&
+        RegQueryInfoKeyW(parent.h, nullptr, nullptr, nullptr, &keys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) == ERROR_SUCCESS && keys == 0 && values == 0)
+        RegDeleteKeyW(root, L"SOFTWARE\\Osmund");
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
+    return bytes;
+}
+
+// To standard output (a GUI program has one when its starter passed a pipe, as
+// nsExec does) and to the log file of this account.
+void Write(const std::string& bytes) {
+    DWORD written = 0;
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(ARRAYSIZE(temp), temp);
+    if (n == 0 || n >= ARRAYSIZE(temp)) return;
+    Handle log;
+    log.h = CreateFileW((std::wstring(temp) + L"quillshell-package.log").c_str(), FILE_APPEND_DATA,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (log.h != INVALID_HANDLE_VALUE) WriteFile(log.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+void Log(const std::wstring& line) { Write(Utf8(line + L"\r\n")); }
+
+// A PowerShell string in single quotes, in which only ' is special (doubled):
+// paths with spaces, $, ` or ' arrive as they are.
+std::wstring Quote(const std::wstring& text) {
+    std::wstring quoted = L"'";
+    for (wchar_t c : text) quoted += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
+    return quoted + L"'";
+}
+
+// Whether the package carries a signature: its zip's central directory, at the
+// end of the file, names AppxSignature.p7x (names there are never compressed).
+bool IsSigned() {
+    Handle file;
+    file.h = CreateFileW(g_package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size;
+    if (file.h == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.h, &size)) return false;
+    std::string tail(static_cast<size_t>(size.QuadPart < 65536 ? size.QuadPart : 65536), '\0');
+    LARGE_INTEGER at;
+    at.QuadPart = size.QuadPart - static_cast<LONGLONG>(tail.size());
+    DWORD read = 0;
+    return SetFilePointerEx(file.h, at, nullptr, FILE_BEGIN) &&
+           ReadFile(file.h, tail.data(), static_cast<DWORD>(tail.size()), &read, nullptr) &&
+           tail.find("AppxSignature.p7x") != std::string::npos;
+}
+
+// Windows 11 registers an unsigned package only when asked to; its Publisher
+// carries the OID that marks it unsigned (Learn: "Create an unsigned MSIX package").
+std::wstring Unsigned() { return IsSigned() ? L"" : L" -AllowUnsigned"; }
+
+// Runs one command in PowerShell without a window; its output goes to the log.
+// Returns PowerShell's exit code: 0, or the HRESULT of the error that stopped
+// the command (Add-AppxPackage's "Deployment failed with HRESULT: ...").
+DWORD PowerShell(const std::wstring& what, const std::wstring& command) {
+    wchar_t system[MAX_PATH];
+    const UINT n = GetSystemDirectoryW(system, ARRAYSIZE(system));
+    const std::wstring program = std::wstring(system, n < ARRAYSIZE(system) ? n : 0) +
+                                 L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+    std::wstring line = L"\"" + program + L"\" -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command \""
+                        L"$ErrorActionPreference = 'Stop'; try { " + command +
+                        L" } catch { $_.Exception.Message; exit $_.Exception.HResult }\"";
+    Log(what + L": " + command);
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    Handle read, write;
+    if (!CreatePipe(&read.h, &write.h, &inherit, 0) || !SetHandleInformation(read.h, HANDLE_FLAG_INHERIT, 0)) {
+        Log(L"  cannot make a pipe: error " + std::to_wstring(GetLastError()));
+        return 1;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = startup.hStdError = write.h;
+    PROCESS_INFORMATION process = {};
+    // Never the program's folder as the working folder: an uninstaller removes it.
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, system,
+                        &startup, &process)) {
+        const DWORD error = GetLastError();
+        Log(L"  PowerShell cannot be started: error " + std::to_wstring(error));
+        return error ? error : 1;
+    }
+    Handle thread, child;
+    thread.h = process.hThread;
+    child.h = process.hProcess;
+    CloseHandle(write.h);
+    write.h = nullptr;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(read.h, buffer, sizeof(buffer), &got, nullptr) && got > 0) Write(std::string(buffer, got));
+    WaitForSingleObject(child.h, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(child.h, &code);
+    wchar_t hex[16];
+    wsprintfW(hex, L"0x%08X", code);
+    Log(L"  " + (code == 0 ? std::wstring(L"done") : L"failed: " + std::wstring(hex)));
+    return code;
+}
+
+const std::wstring kFindProvisioned =
+    L"Get-AppxProvisionedPackage -Online | Where-Object DisplayName -EQ " + Quote(kName);
+
+// Each its own attempt: a failed deprovisioning must not keep the
+// registrations, which name files about to go, from being removed.
+bool RemoveEverywhere() {
+    bool ok = PowerShell(L"deprovision", kFindProvisioned + L" | Remove-AppxProvisionedPackage -Online -AllUsers") == 0;
+    ok &= PowerShell(L"remove for all users",
+                     L"Get-AppxPackage -AllUsers -Name " + Quote(kName) + L" | Remove-AppxPackage -AllUsers") == 0;
+    return ok;
+}
+
+// Microsoft's per-machine recipe for a package with external location: stage
+// it with that location, then provision it, which registers it for every user
+// at their next sign-in (Learn: "Grant package identity by packaging with
+// external location manually").
+bool HavePackage() {
+    if (GetFileAttributesW(g_package.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    Log(L"no " + g_package);
+    return false;
+}
+
+int Machine() {
+    if (!HavePackage()) return 3;
+    // A new stamp: every user registers again at the next sign-in, as the
+    // removal below takes everybody's registration away.
+    GUID guid;
+    wchar_t stamp[40] = {};
+    if (FAILED(CoCreateGuid(&guid)) || !StringFromGUID2(guid, stamp, ARRAYSIZE(stamp)) || !WriteStamp(HKEY_LOCAL_MACHINE, stamp)) {
+        Log(L"cannot write HKLM\\" + std::wstring(kStampKey));
+        return 1;
+    }
+    if (!IsWindows11()) {
+        Log(L"Windows 10: no package (each user's sign-in registers it once Windows 11 is installed)");
+        return 0;
+    }
+    bool ok = RemoveEverywhere();
+    ok &= PowerShell(L"stage", L"Add-AppxPackage -Path " + Quote(g_package) + L" -Stage -ExternalLocation " +
+                                   Quote(g_folder) + Unsigned()) == 0;
+    ok &= PowerShell(L"provision", L"Add-AppxProvisionedPackage -Online -PackagePath " + Quote(g_package) +
+                                       L" -SkipLicense | Out-Null") == 0;
+    return ok ? 0 : 1;
+}
+
+// Registers the package for this account, replacing a registration of the
+// same version (which may name an earlier folder); -ForceApplicationShutdown
+// ends the COM surrogate that holds an earlier version, which would otherwise
+// refuse the update (0x80073D02).
+int User() {
+    if (!IsWindows11()) return 0;
+    if (!HavePackage()) return 3;
+    const std::wstring add = L"Add-AppxPackage -Path " + Quote(g_package) + L" -ExternalLocation " + Quote(g_folder) +
+                             L" -ForceApplicationShutdown" + Unsigned();
+    DWORD code = PowerShell(L"register for this account", add);
+    if (code == kAlreadyExists &&
+        PowerShell(L"remove this account's registration", L"Get-AppxPackage -Name " + Quote(kName) + L" | Remove-AppxPackage") == 0)
+        code = PowerShell(L"register for this account", add);
+    if (code != 0) return 1;
+    WriteStamp(HKEY_CURRENT_USER, ReadStamp(HKEY_LOCAL_MACHINE));
+    return 0;
+}
+
+int SignIn() {
+    if (!IsWindows11()) return 0;
+    const std::wstring stamp = ReadStamp(HKEY_LOCAL_MACHINE);
+    if (stamp.empty() || stamp == ReadStamp(HKEY_CURRENT_USER)) return 0;
+    return User();
+}
+
+int Remove() {
+    const bool ok = !IsWindows11() || RemoveEverywhere();
+    DeleteStamp(HKEY_LOCAL_MACHINE);
+    DeleteStamp(HKEY_CURRENT_USER);
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command, int) {
+    std::wstring mode = command ? command : L"";
+    while (!mode.empty() && mode.back() == L' ') mode.pop_back();
+    g_folder = Folder();
+    g_package = g_folder + L"\\quillshell-modern.msix";
+    int (*step)() = mode == L"machine" ? Machine : mode == L"user" ? User : mode == L"sign-in" ? SignIn
+                  : mode == L"remove" ? Remove : nullptr;
+    if (!step) {
+        Log(L"usage: quillshell-package.exe machine|user|sign-in|remove");
+        return 2;
+    }
+    return step();
+}
