@@ -416,40 +416,6 @@ TEST_F(MenuTest, SelectionsFromTheIdListAlone) {
     }
 }
 
-// A name that takes the path past MAX_PATH, from the ID list alone: the
-// captions name the whole path. Wine makes no ID list for such a path (the
-// item's own ID comes from its twin in C:\), and its folders cut every
-// parsing name at 259 characters, so there a handler that cut paths itself
-// would look the same: the row runs only where the shell names the path whole.
-TEST_F(MenuTest, APathPastMaxPathFromTheIdList) {
-    const std::wstring name = std::wstring(240, L'n') + L".zip";
-    struct Files {
-        std::wstring deep, twin;
-        ~Files() {
-            DeleteFileW((L"\\\\?\\" + deep).c_str());
-            DeleteFileW(twin.c_str());
-        }
-    } files{scratch.dir() + L"\\" + name, L"C:\\" + name};
-    ASSERT_GT(files.deep.size(), 260u);
-    for (const std::wstring& path : {L"\\\\?\\" + files.deep, files.twin})
-        ASSERT_TRUE(CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)));
-    PIDLIST_ABSOLUTE folder = nullptr, item = nullptr;
-    ASSERT_EQ(SHParseDisplayName(scratch.dir().c_str(), nullptr, &folder, 0, nullptr), S_OK);
-    ASSERT_EQ(SHParseDisplayName(files.twin.c_str(), nullptr, &item, 0, nullptr), S_OK);
-    PIDLIST_ABSOLUTE full = ILCombine(folder, ILFindLastID(item));
-    std::wstring shellPath(32768, L'\0');
-    const bool named = SHGetPathFromIDListEx(full, shellPath.data(), 32768, GPFIDL_DEFAULT);
-    shellPath.resize(wcslen(shellPath.c_str()));
-    TestDataObject* data = TestDataObject::IdListOnly(IdListBlock(folder, {ILFindLastID(item)}));
-    for (PIDLIST_ABSOLUTE p : {folder, item, full}) CoTaskMemFree(p);
-    if (!named || shellPath != files.deep) {
-        data->Release();
-        GTEST_SKIP() << "this shell names the path of " << files.deep.size() << " characters with " << shellPath.size();
-    }
-    EXPECT_EQ(Captions(RightClick(data)), ExtractGroup(std::wstring(240, L'n')));
-    data->Release();
-}
-
 // Explorer's data objects say which items are folders; the disk is asked only
 // when they do not. The shares do not exist: asked, they would be no folders.
 TEST_F(MenuTest, FoldersAsTheDataObjectSays) {
