@@ -1,9 +1,11 @@
 // What a right-click shows: the archive menu, the zip menu, the zip names,
 // refused ranges and flags, and selections that get no menu.
 #include <gtest/gtest.h>
+#include <shellscalingapi.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "shell_support.h"
@@ -326,7 +328,8 @@ TEST_F(MenuTest, LongAndAnsiPathsAreReadWhole) {
 // corners, the red cap at the upper right. Wine draws it without its alpha, so
 // its pixels are checked rather than the screen; tests/dpi_test.sh runs this
 // at 144 and 192. Wine has one monitor, of the system DPI: a per-monitor aware
-// host (Explorer) gets the system DPI's size there, as a system-aware one does.
+// host (Explorer) gets the system DPI's size there, as a system-aware one does
+// (the next test gives it two monitors).
 TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
     SetProcessDPIAware();
     HDC screen = GetDC(nullptr);
@@ -397,6 +400,58 @@ TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
     const BYTE* body = pixel(size / 3, size * 2 / 3);
     EXPECT_GT(cap[2], cap[0]) << "red cap at the upper right";
     EXPECT_GT(body[0], body[2]) << "blue body at the lower left";
+}
+
+// Two monitors side by side, as Wine cannot show them: the primary one at
+// (0,0)-(1024,768) at 100 %, the other at (1024,0)-(3072,1536) at 200 %.
+// Stand-ins for the DLL's calls, written from their documentation.
+POINT g_clickedAt;
+const HMONITOR kPrimary = reinterpret_cast<HMONITOR>(0x4D01), kSecond = reinterpret_cast<HMONITOR>(0x4D02);
+DWORD WINAPI MessagePos() { return MAKELONG(LOWORD(g_clickedAt.x), LOWORD(g_clickedAt.y)); }
+HMONITOR WINAPI MonitorAt(POINT p, DWORD flags) {
+    if (p.y >= 0 && p.x >= 0 && p.x < 1024 && p.y < 768) return kPrimary;
+    if (p.y >= 0 && p.x >= 1024 && p.x < 3072 && p.y < 1536) return kSecond;
+    if (flags == MONITOR_DEFAULTTONULL) return nullptr;
+    if (flags == MONITOR_DEFAULTTOPRIMARY) return kPrimary;
+    return p.x < 1024 ? kPrimary : kSecond;  // nearest, for the points used here
+}
+// MDT_EFFECTIVE_DPI is the one a menu's scale follows; the raw DPI differs.
+HRESULT WINAPI DpiOfMonitor(HMONITOR monitor, MONITOR_DPI_TYPE type, UINT* x, UINT* y) {
+    if (monitor != kPrimary && monitor != kSecond) return E_INVALIDARG;
+    *x = *y = (monitor == kPrimary ? 96 : 192) + (type == MDT_EFFECTIVE_DPI ? 0 : 13);
+    return S_OK;
+}
+FARPROC WINAPI ProcAddress(HMODULE module, LPCSTR name) {
+    if (!IS_INTRESOURCE(name) && std::strcmp(name, "GetDpiForMonitor") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(DpiOfMonitor));
+    return GetProcAddress(module, name);
+}
+
+// A per-monitor aware host gets the scale of the monitor under the click,
+// also for a click beside every monitor (the nearest one). In a process of
+// its own: the DLL looks GetDpiForMonitor up at its first menu.
+TEST_F(MenuTest, ItemBitmapFitsTheMonitorUnderTheClick) {
+    const std::wstring file = scratch.File(L"notes.txt");
+    EXPECT_EXIT(
+        {
+            const HMODULE dll = LoadDll().module;
+            if (!RedirectImport(dll, "kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(ProcAddress)) ||
+                !RedirectImport(dll, "user32.dll", "GetMessagePos", reinterpret_cast<void*>(MessagePos)) ||
+                !RedirectImport(dll, "user32.dll", "MonitorFromPoint", reinterpret_cast<void*>(MonitorAt)))
+                std::exit(6);
+            SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+            std::string sizes = "sizes";
+            for (POINT at : {POINT{500, 300}, POINT{2000, 300}, POINT{2000, 3000}, POINT{-500, 300}, POINT{1023, 0}}) {
+                g_clickedAt = at;
+                Shown shown = RightClickPaths({file});
+                BITMAP bm{};
+                GetObjectW(shown.ours.size() > 1 ? shown.ours[1].item : nullptr, sizeof(bm), &bm);
+                sizes += " " + std::to_string(bm.bmWidth);
+            }
+            std::fprintf(stderr, "%s.\n", sizes.c_str());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "sizes 16 32 32 16 16\\.");
 }
 
 // Windows 10 and later refuse the drop list when a path has MAX_PATH
