@@ -194,23 +194,24 @@ TEST_F(MenuTest, AnythingElseGetsTheZipGroup) {
 }
 
 // The zip name of a multi-item selection in a drive root follows the first
-// item; a folder handed over with its trailing backslash names the same zip.
+// item, a folder by its whole name (qs.Data.zip, where a file would give
+// qs.zip); a folder handed over with its trailing backslash names the same zip.
 TEST_F(MenuTest, ZipNamesInTheDriveRootAndWithTrailingBackslash) {
     struct RootItems {
         RootItems() {
-            CreateDirectoryW(L"C:\\qsData", nullptr);
+            CreateDirectoryW(L"C:\\qs.Data", nullptr);
             for (const wchar_t* f : {L"C:\\qsa.txt", L"C:\\qsb.txt"}) CloseHandle(CreateFileW(f, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         }
         ~RootItems() {
-            RemoveDirectoryW(L"C:\\qsData");
+            RemoveDirectoryW(L"C:\\qs.Data");
             DeleteFileW(L"C:\\qsa.txt");
             DeleteFileW(L"C:\\qsb.txt");
         }
     } root;
     EXPECT_EQ(Captions(RightClickPaths({L"C:\\qsa.txt", L"C:\\qsb.txt"})), ZipGroup(L"qsa.zip"));
-    EXPECT_EQ(Captions(RightClickPaths({L"C:\\qsData", L"C:\\qsb.txt"})), ZipGroup(L"qsData.zip"));
+    EXPECT_EQ(Captions(RightClickPaths({L"C:\\qs.Data", L"C:\\qsb.txt"})), ZipGroup(L"qs.Data.zip"));
     EXPECT_EQ(CommandCaptions({L"C:\\qsa.txt", L"C:\\qsb.txt"}), ZipGroup(L"qsa.zip"));
-    EXPECT_EQ(CommandCaptions({L"C:\\qsData", L"C:\\qsb.txt"}), ZipGroup(L"qsData.zip"));
+    EXPECT_EQ(CommandCaptions({L"C:\\qs.Data", L"C:\\qsb.txt"}), ZipGroup(L"qs.Data.zip"));
 
     const std::wstring photos = scratch.Folder(L"Photos");
     TestDataObject* data = TestDataObject::Wide({photos + L"\\"});
