@@ -123,12 +123,15 @@ verify_carried() { # installer, what
 verify_carried "$a-signed/quillshell-$version-setup.exe" "the installer"
 
 step "the MSIX package: block map, content types, manifest; Publisher as Windows writes the subject"
-python3 "$src/tests/msix_check.py" "$a/quillshell-modern.msix" "$version" "CN=Quillshell Development" || fail "unsigned MSIX"
+python3 "$src/tests/msix_check.py" "$a/quillshell-modern.msix" "$version" "CN=Quillshell Development" x64 unsigned ||
+  fail "unsigned MSIX"
+python3 "$src/tests/msix_check.py" "$a/quillshell-modern-arm64.msix" "$version" "CN=Quillshell Development" arm64 unsigned ||
+  fail "unsigned ARM64 MSIX"
 # Windows' order and quoting: the last name part first, ST as S, a comma quoted.
 python3 "$src/tests/msix_check.py" "$a-signed/quillshell-modern.msix" "$version" \
-  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' || fail "signed MSIX"
+  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' x64 signed || fail "signed MSIX"
 python3 "$src/tests/msix_check.py" "$a-signed/quillshell-modern-arm64.msix" "$version" \
-  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' arm64 || fail "signed ARM64 MSIX"
+  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' arm64 signed || fail "signed ARM64 MSIX"
 
 step "a flipped byte is rejected"
 for f in quillshell.dll:20000 "quillshell-$version-x64.msi:20000" quillshell-modern.msix:200; do
