@@ -611,7 +611,7 @@ display() {
   local menu_rect
   menu_rect=$(sed -n 's/^menu window: \([0-9]*\)x\([0-9]*\) pixels at \([0-9]*\),\([0-9]*\),.*/\3 \4 \1 \2/p' "$work/out")
   # shellcheck disable=SC2086
-  python3 - "$png" $menu_rect >"$work/png" 2>&1 <<'PY' || { fail "the captured menu"; show "$work/png"; }
+  python3 - "$png" $menu_rect >"$work/png" 2>&1 <<'PY' && cat "$work/png" || { fail "the captured menu"; show "$work/png"; }
 import struct, sys, zlib
 from collections import Counter
 data, (left, top, width, height) = open(sys.argv[1], "rb").read(), map(int, sys.argv[2:6])
@@ -649,7 +649,6 @@ print(f"menu {width}x{height} at {left},{top}: {red} red and {blue} blue icon pi
 assert red >= 20 and blue >= 20, "no item bitmaps in the menu"
 assert best >= 10, "no highlighted item"
 PY
-  cat "$work/png"
 }
 
 # msi mode, Windows Installer: install, repair, the same keys as the NSIS
