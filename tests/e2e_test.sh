@@ -412,15 +412,19 @@ ROWS
   local modern_key="HKLM\\Software\\Classes\\CLSID\\$MODERN_CLSID" item
   win reg add "$modern_key\\InProcServer32" /ve /d "$(winpath "$bin/quillshell-modern.dll")" /f
   win reg add "$modern_key\\InProcServer32" /v ThreadingModel /d Apartment /f
-  for item in 'C:\Work\Photos.zip' 'C:\Work\notes.txt' 'C:\Work\Holiday Pictures' 'C:\Work\Backup.part01.rar'; do
-    host list "$item"
-    sed -n 's/^  Quillshell  \(.*\)  | bitmap.*/\1/p' "$work/out" >"$work/classic"
+  local row captions
+  while IFS= read -r row; do  # the item, then each caption followed by "|"
+    item=${row%%|*} captions=${row#*|}
     host modern list "$item"
     expect_rc 0 $? "Windows 11 menu of $item"
-    sed -n 's/^  Quillshell  \(.*\)  | enabled  | icon .*quillshell-modern\.dll,-1040 (loads)  | tooltip .*/\1/p' "$work/out" >"$work/modern"
-    [ -s "$work/modern" ] && diff "$work/classic" "$work/modern" >"$work/diff" ||
-      { fail "Windows 11 menu of $item: not the classic captions"; show "$work/out"; show "$work/diff"; }
-  done
+    [ "$(sed -n 's/^  Quillshell  \(.*\)  | enabled  | icon .*quillshell-modern\.dll,-1040 (loads)  | tooltip .*/\1/p' "$work/out" | tr '\n' '|')" = "$captions" ] ||
+      { fail "Windows 11 menu of $item: not $captions"; show "$work/out"; }
+  done <<'ROWS'
+C:\Work\Photos.zip|Extract to ....|Extract here|Extract to "Photos\"|Test archived files|
+C:\Work\notes.txt|Create zip ....|Create "notes.zip"|Create "notes.zip" with saved password|
+C:\Work\Holiday Pictures|Create zip ....|Create "Holiday Pictures.zip"|Create "Holiday Pictures.zip" with saved password|
+C:\Work\Backup.part01.rar|Extract to ....|Extract here|Extract to "Backup\"|Test archived files|
+ROWS
   host modern list 'C:\Work\Photos.zip'
   expect_text "$work/out" 'GetState(fOkToBeSlow FALSE) = 0x00000000 (Success): enabled' "Windows 11 menu: state"
   expect_text "$work/out" 'Windows 11 menu: "Quillshell" with 4 items:' "Windows 11 menu: root"
@@ -436,9 +440,17 @@ ROWS
   received
   grep '^  C:' "$work/received" | diff "$expected" - >"$work/diff" || { fail "Windows 11 menu: 40 files: entries"; show "$work/diff"; }
   expect_command_line '\?Zip\?' 'C:\\Many\\Many\.zip' "Windows 11 menu: 40 files"
-  win reg delete "$modern_key" /f
 
-  step "no list file is left in the temporary folder"
+  step "a click that cannot start the program leaves no list file; neither does any other"
+  # The stand-in takes the list file it was handed, as the real program does.
+  win reg add 'HKCU\Software\Osmund\Brellow' /v Directory /t REG_SZ /d 'C:\Work' /f
+  host invoke 'Extract here' 'C:\Work\Photos.zip'
+  expect_rc 0 $? "invoke without the program (no display: the box returns at once)"
+  host modern invoke 'Create "notes.zip"' 'C:\Work\notes.txt'
+  expect_rc 0 $? "Windows 11 menu: invoke without the program"
+  win reg delete "$modern_key" /f
+  win reg add 'HKCU\Software\Osmund\Brellow' /v Directory /t REG_SZ /d 'C:\Tarnwick Tools' /f
+  [ ! -f "$stand/received.txt" ] || { fail "TarnwickUnzip.exe started from another folder"; rm "$stand/received.txt"; }
   local left
   left=$(find "$drive/users" -path '*/Temp/*' -name '*-*-*-*-*.txt' | wc -l)
   [ "$left" = 0 ] || fail "$left list file(s) left in Temp"
@@ -660,8 +672,49 @@ display() {
   [ "$signature" = 89504e470d0a1a0a ] || fail "not a PNG file"
   { [ "$width" -ge 300 ] && [ "$width" -le 1024 ] && [ "$height" -ge 250 ] && [ "$height" -le 768 ]; } ||
     fail "implausible size ${width}x${height}"
-  # A blank capture compresses to almost nothing; a menu with text does not.
-  [ "$size" -ge 6000 ] || fail "PNG of $size bytes is too small to show a menu"
+  # The menu's part of the picture, decoded: our item bitmaps (their red caps
+  # and blue bodies; Wine draws them without alpha) and a highlighted row.
+  local menu_rect
+  menu_rect=$(sed -n 's/^menu window: \([0-9]*\)x\([0-9]*\) pixels at \([0-9]*\),\([0-9]*\),.*/\3 \4 \1 \2/p' "$work/out")
+  # shellcheck disable=SC2086
+  python3 - "$png" $menu_rect >"$work/png" 2>&1 <<'PY' && cat "$work/png" || { fail "the captured menu"; show "$work/png"; }
+import struct, sys, zlib
+from collections import Counter
+data, (left, top, width, height) = open(sys.argv[1], "rb").read(), map(int, sys.argv[2:6])
+pos, idat = 8, b""
+while pos < len(data):  # chunks: length, type, body, CRC
+    n, kind = struct.unpack(">I4s", data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + n]
+    assert zlib.crc32(kind + body) == struct.unpack(">I", data[pos + 8 + n:pos + 12 + n])[0], f"{kind} CRC"
+    if kind == b"IHDR":
+        w, h, depth, ctype, _, _, interlace = struct.unpack(">IIBBBBB", body)
+        assert depth == 8 and ctype in (2, 6) and not interlace, f"PNG depth {depth}, type {ctype}"
+    idat += body if kind == b"IDAT" else b""
+    pos += 12 + n
+bpp = 3 if ctype == 2 else 4
+raw, stride, rows, prev = zlib.decompress(idat), w * bpp, [], bytearray(w * bpp)
+for y in range(h):  # undo each row's filter
+    f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+    for i in range(stride):
+        a, b, c = (line[i - bpp] if i >= bpp else 0), prev[i], (prev[i - bpp] if i >= bpp else 0)
+        p = a + b - c
+        paeth = a if abs(p - a) <= min(abs(p - b), abs(p - c)) else b if abs(p - b) <= abs(p - c) else c
+        line[i] = (line[i] + [0, a, b, (a + b) // 2, paeth][f]) & 255
+    rows.append([tuple(line[x * bpp:x * bpp + 3]) for x in range(w)])
+    prev = line
+menu = [r[left:left + width] for r in rows[top:top + height]]
+background = Counter(p for r in menu for p in r).most_common(1)[0][0]
+red = sum(r > 160 and g < 90 and b < 90 for row in menu for r, g, b in row)
+blue = sum(b > 150 and r < 90 and g < 110 for row in menu for r, g, b in row)
+band = best = 0
+for row in menu:  # a highlighted item: rows of one colour other than the menu's
+    colour, count = Counter(row).most_common(1)[0]
+    band = band + 1 if colour != background and count > width // 2 else 0
+    best = max(best, band)
+print(f"menu {width}x{height} at {left},{top}: {red} red and {blue} blue icon pixels, a highlighted band of {best} rows")
+assert red >= 20 and blue >= 20, "no item bitmaps in the menu"
+assert best >= 10, "no highlighted item"
+PY
 }
 
 # msi mode, Windows Installer: install, repair, the same keys as the NSIS
@@ -693,10 +746,13 @@ msi() {
   [ -f "$this" ] || { echo "FAIL: no $this (wixl, of the Debian package wixl, builds it)"; exit 1; }
   up_version=${version%.*}.$((${version##*.} + 1))
   up=$work/quillshell-$up_version-x64.msi
-  mkdir -p "$work/up"
-  cp "$build/stage/quillshell64reg.exe" "$build/stage/quillshell-modern.dll" "$build/stage/quillshell-package.exe" "$work/up/"
-  cp -r "$build/stage/x86" "$work/up/"
-  { cat "$build/stage/quillshell.dll"; echo "quillshell $up_version"; } >"$work/up/quillshell.dll"
+  # Every binary of the next version carries a few extra bytes, so that each
+  # upgraded file can be told from the installed one.
+  local upgraded='quillshell.dll=quillshell.dll quillshell64reg.exe=quillshell64reg.exe Modern/quillshell-modern.dll=quillshell-modern.dll Modern/quillshell64reg.exe=quillshell64reg.exe Modern/quillshell-package.exe=quillshell-package.exe x86/quillshell.dll=x86/quillshell.dll x86/quillshell64reg.exe=x86/quillshell64reg.exe'
+  mkdir -p "$work/up/x86"
+  for f in quillshell.dll quillshell64reg.exe quillshell-modern.dll quillshell-package.exe x86/quillshell.dll x86/quillshell64reg.exe; do
+    { cat "$build/stage/$f"; echo "quillshell $up_version"; } >"$work/up/$f"
+  done
   python3 "$src/installer/msix/pack.py" --version "$up_version" --out "$work/up/quillshell-modern.msix"
   sh "$src/installer/msi.sh" "$src/installer/quillshell.wxs" "$work/up" x64 \
     "$up_version" "$up" 1767225600 || { fail "cannot build the MSI of $up_version"; return; }
@@ -725,11 +781,14 @@ msi() {
       fail "ARM64 MSI: ${pair%%=*} is not stage/${pair#*=}"
   done
 
-  step "the package names both files' version, as Windows Installer compares them with the files on disk"
-  msiinfo export "$this" File | tr -d '\r' >"$work/file-table"
-  for f in quillshell.dll quillshell64reg.exe; do
-    grep -qE "^$f	[^	]*	[^	]*$f	[0-9]+	$version\.0	" "$work/file-table" ||
-      { fail "MSI: the File table gives $f no version $version.0"; show "$work/file-table"; }
+  step "each package names every binary's version, as Windows Installer compares them with the files on disk"
+  local package
+  for package in "$this" "$arm64_msi"; do
+    # File table: File, Component_, FileName (short|long), FileSize, Version, Language, ...
+    msiinfo export "$package" File | tr -d '\r' >"$work/file-table"
+    [ "$(awk -F'\t' '$3 ~ /\.(dll|exe)$/ { print $1 "=" $5 }' "$work/file-table" | LC_ALL=C sort | tr '\n' ' ')" = \
+      "modern_program.exe=$version.0 quillshell.dll=$version.0 quillshell32.dll=$version.0 quillshell32reg.exe=$version.0 quillshell64reg.exe=$version.0 quillshell_modern.dll=$version.0 " ] ||
+      { fail "${package##*/}: not every binary has version $version.0 in the File table"; show "$work/file-table"; }
   done
 
   fresh_prefix
@@ -768,6 +827,25 @@ msi() {
   msiexec /i "$(winpath "$bin/quillshell-$version-arm64.msi")" /qn
   expect_rc $((1633 % 256)) $? "the ARM64 package on x64 Windows: unsupported platform (1633 modulo 256)"
   expect_ours_as_before "the ARM64 package refused on x64"
+
+  step "the ARM64 package's own condition, which Wine's platform refusal hides: a copy marked x64 refuses x64 Windows and installs on ARM64"
+  local arm64_as_x64=$work/arm64-as-x64.msi code
+  cp "$arm64_msi" "$arm64_as_x64"
+  code=$(sed -n 's/^Revision number (UUID): //p' "$work/suminfo")
+  msibuild "$arm64_as_x64" -s "Quillshell $version" Osmund "x64;1033" "$code" || fail "cannot mark a copy of the ARM64 MSI x64"
+  msiexec /i "$(winpath "$arm64_as_x64")" /qn
+  expect_rc 67 $? "the ARM64 package's condition on x64 Windows (1603 modulo 256)"
+  expect_ours_as_before "the ARM64 package's condition on x64 Windows"
+  win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f
+  msiexec /i "$(winpath "$arm64_as_x64")" /qn
+  expect_rc 0 $? "the ARM64 package on ARM64 Windows"
+  cmp -s "$stage/arm64/quillshell.dll" "$drive/Program Files/Quillshell/quillshell.dll" ||
+    fail "the ARM64 package on ARM64 Windows: quillshell.dll is not stage/arm64/quillshell.dll"
+  msiexec /x "$(winpath "$arm64_as_x64")" /qn
+  expect_rc 0 $? "the ARM64 package removed"
+  win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d AMD64 /f
+  expect_ours_as_before "the ARM64 package installed and removed on ARM64 Windows"
+  windows_build 22631
 
   step "msiexec /i installs $version silently into the default folder; a click works"
   msiexec /i "$(winpath "$this")" /qn
@@ -856,7 +934,9 @@ msi() {
   expect_handler_works "upgrade, DLL still loaded"
   step "a restart completes it"
   restart
-  cmp -s "$work/up/quillshell.dll" "$folder/quillshell.dll" || fail "after the restart the DLL is not that of $up_version"
+  for pair in $upgraded; do  # installed=the next version's
+    cmp -s "$work/up/${pair#*=}" "$folder/${pair%%=*}" || fail "after the restart ${pair%%=*} is not that of $up_version"
+  done
   [ "$(cd "$folder" && echo *)" = "Modern quillshell.dll quillshell64reg.exe x86" ] || fail "upgrade left $(cd "$folder" && echo *)"
   expect_handler_works "upgrade, after the restart"
 

@@ -1,9 +1,11 @@
 // What a right-click shows: the archive menu, the zip menu, the zip names,
 // refused ranges and flags, and selections that get no menu.
 #include <gtest/gtest.h>
+#include <shellscalingapi.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "shell_support.h"
@@ -192,23 +194,24 @@ TEST_F(MenuTest, AnythingElseGetsTheZipGroup) {
 }
 
 // The zip name of a multi-item selection in a drive root follows the first
-// item; a folder handed over with its trailing backslash names the same zip.
+// item, a folder by its whole name (qs.Data.zip, where a file would give
+// qs.zip); a folder handed over with its trailing backslash names the same zip.
 TEST_F(MenuTest, ZipNamesInTheDriveRootAndWithTrailingBackslash) {
     struct RootItems {
         RootItems() {
-            CreateDirectoryW(L"C:\\qsData", nullptr);
+            CreateDirectoryW(L"C:\\qs.Data", nullptr);
             for (const wchar_t* f : {L"C:\\qsa.txt", L"C:\\qsb.txt"}) CloseHandle(CreateFileW(f, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         }
         ~RootItems() {
-            RemoveDirectoryW(L"C:\\qsData");
+            RemoveDirectoryW(L"C:\\qs.Data");
             DeleteFileW(L"C:\\qsa.txt");
             DeleteFileW(L"C:\\qsb.txt");
         }
     } root;
     EXPECT_EQ(Captions(RightClickPaths({L"C:\\qsa.txt", L"C:\\qsb.txt"})), ZipGroup(L"qsa.zip"));
-    EXPECT_EQ(Captions(RightClickPaths({L"C:\\qsData", L"C:\\qsb.txt"})), ZipGroup(L"qsData.zip"));
+    EXPECT_EQ(Captions(RightClickPaths({L"C:\\qs.Data", L"C:\\qsb.txt"})), ZipGroup(L"qs.Data.zip"));
     EXPECT_EQ(CommandCaptions({L"C:\\qsa.txt", L"C:\\qsb.txt"}), ZipGroup(L"qsa.zip"));
-    EXPECT_EQ(CommandCaptions({L"C:\\qsData", L"C:\\qsb.txt"}), ZipGroup(L"qsData.zip"));
+    EXPECT_EQ(CommandCaptions({L"C:\\qs.Data", L"C:\\qsb.txt"}), ZipGroup(L"qs.Data.zip"));
 
     const std::wstring photos = scratch.Folder(L"Photos");
     TestDataObject* data = TestDataObject::Wide({photos + L"\\"});
@@ -326,7 +329,8 @@ TEST_F(MenuTest, LongAndAnsiPathsAreReadWhole) {
 // corners, the red cap at the upper right. Wine draws it without its alpha, so
 // its pixels are checked rather than the screen; tests/dpi_test.sh runs this
 // at 144 and 192. Wine has one monitor, of the system DPI: a per-monitor aware
-// host (Explorer) gets the system DPI's size there, as a system-aware one does.
+// host (Explorer) gets the system DPI's size there, as a system-aware one does
+// (the next test gives it two monitors).
 TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
     SetProcessDPIAware();
     HDC screen = GetDC(nullptr);
@@ -399,6 +403,58 @@ TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
     EXPECT_GT(body[0], body[2]) << "blue body at the lower left";
 }
 
+// Two monitors side by side, as Wine cannot show them: the primary one at
+// (0,0)-(1024,768) at 100 %, the other at (1024,0)-(3072,1536) at 200 %.
+// Stand-ins for the DLL's calls, written from their documentation.
+POINT g_clickedAt;
+const HMONITOR kPrimary = reinterpret_cast<HMONITOR>(0x4D01), kSecond = reinterpret_cast<HMONITOR>(0x4D02);
+DWORD WINAPI MessagePos() { return MAKELONG(LOWORD(g_clickedAt.x), LOWORD(g_clickedAt.y)); }
+HMONITOR WINAPI MonitorAt(POINT p, DWORD flags) {
+    if (p.y >= 0 && p.x >= 0 && p.x < 1024 && p.y < 768) return kPrimary;
+    if (p.y >= 0 && p.x >= 1024 && p.x < 3072 && p.y < 1536) return kSecond;
+    if (flags == MONITOR_DEFAULTTONULL) return nullptr;
+    if (flags == MONITOR_DEFAULTTOPRIMARY) return kPrimary;
+    return p.x < 1024 ? kPrimary : kSecond;  // nearest, for the points used here
+}
+// MDT_EFFECTIVE_DPI is the one a menu's scale follows; the raw DPI differs.
+HRESULT WINAPI DpiOfMonitor(HMONITOR monitor, MONITOR_DPI_TYPE type, UINT* x, UINT* y) {
+    if (monitor != kPrimary && monitor != kSecond) return E_INVALIDARG;
+    *x = *y = (monitor == kPrimary ? 96 : 192) + (type == MDT_EFFECTIVE_DPI ? 0 : 13);
+    return S_OK;
+}
+FARPROC WINAPI ProcAddress(HMODULE module, LPCSTR name) {
+    if (!IS_INTRESOURCE(name) && std::strcmp(name, "GetDpiForMonitor") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(DpiOfMonitor));
+    return GetProcAddress(module, name);
+}
+
+// A per-monitor aware host gets the scale of the monitor under the click,
+// also for a click beside every monitor (the nearest one). In a process of
+// its own: the DLL looks GetDpiForMonitor up at its first menu.
+TEST_F(MenuTest, ItemBitmapFitsTheMonitorUnderTheClick) {
+    const std::wstring file = scratch.File(L"notes.txt");
+    EXPECT_EXIT(
+        {
+            const HMODULE dll = LoadDll().module;
+            if (!RedirectImport(dll, "kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(ProcAddress)) ||
+                !RedirectImport(dll, "user32.dll", "GetMessagePos", reinterpret_cast<void*>(MessagePos)) ||
+                !RedirectImport(dll, "user32.dll", "MonitorFromPoint", reinterpret_cast<void*>(MonitorAt)))
+                std::exit(6);
+            SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+            std::string sizes = "sizes";
+            for (POINT at : {POINT{500, 300}, POINT{2000, 300}, POINT{2000, 3000}, POINT{-500, 300}, POINT{1023, 0}}) {
+                g_clickedAt = at;
+                Shown shown = RightClickPaths({file});
+                BITMAP bm{};
+                GetObjectW(shown.ours.size() > 1 ? shown.ours[1].item : nullptr, sizeof(bm), &bm);
+                sizes += " " + std::to_string(bm.bmWidth);
+            }
+            std::fprintf(stderr, "%s.\n", sizes.c_str());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "sizes 16 32 32 16 16\\.");
+}
+
 // Windows 10 and later refuse the drop list when a path has MAX_PATH
 // characters or more; then the items come from the shell's ID list.
 TEST_F(MenuTest, SelectionsFromTheIdListAlone) {
@@ -414,40 +470,6 @@ TEST_F(MenuTest, SelectionsFromTheIdListAlone) {
         EXPECT_EQ(Captions(RightClick(data)), captions);
         data->Release();
     }
-}
-
-// A name that takes the path past MAX_PATH, from the ID list alone: the
-// captions name the whole path. Wine makes no ID list for such a path (the
-// item's own ID comes from its twin in C:\), and its folders cut every
-// parsing name at 259 characters, so there a handler that cut paths itself
-// would look the same: the row runs only where the shell names the path whole.
-TEST_F(MenuTest, APathPastMaxPathFromTheIdList) {
-    const std::wstring name = std::wstring(240, L'n') + L".zip";
-    struct Files {
-        std::wstring deep, twin;
-        ~Files() {
-            DeleteFileW((L"\\\\?\\" + deep).c_str());
-            DeleteFileW(twin.c_str());
-        }
-    } files{scratch.dir() + L"\\" + name, L"C:\\" + name};
-    ASSERT_GT(files.deep.size(), 260u);
-    for (const std::wstring& path : {L"\\\\?\\" + files.deep, files.twin})
-        ASSERT_TRUE(CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)));
-    PIDLIST_ABSOLUTE folder = nullptr, item = nullptr;
-    ASSERT_EQ(SHParseDisplayName(scratch.dir().c_str(), nullptr, &folder, 0, nullptr), S_OK);
-    ASSERT_EQ(SHParseDisplayName(files.twin.c_str(), nullptr, &item, 0, nullptr), S_OK);
-    PIDLIST_ABSOLUTE full = ILCombine(folder, ILFindLastID(item));
-    std::wstring shellPath(32768, L'\0');
-    const bool named = SHGetPathFromIDListEx(full, shellPath.data(), 32768, GPFIDL_DEFAULT);
-    shellPath.resize(wcslen(shellPath.c_str()));
-    TestDataObject* data = TestDataObject::IdListOnly(IdListBlock(folder, {ILFindLastID(item)}));
-    for (PIDLIST_ABSOLUTE p : {folder, item, full}) CoTaskMemFree(p);
-    if (!named || shellPath != files.deep) {
-        data->Release();
-        GTEST_SKIP() << "this shell names the path of " << files.deep.size() << " characters with " << shellPath.size();
-    }
-    EXPECT_EQ(Captions(RightClick(data)), ExtractGroup(std::wstring(240, L'n')));
-    data->Release();
 }
 
 // Explorer's data objects say which items are folders; the disk is asked only

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include <cstring>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -200,38 +200,33 @@ TEST_F(ModuleTest, ConcurrentApartmentsKeepTheObjectCountExact) {
     EXPECT_EQ(dll.canUnloadNow(), S_OK);
 }
 
-// Points the module's import of `name` from `dll` at `to`; false if it has none.
-bool RedirectImport(HMODULE module, const char* dll, const char* name, void* to) {
-    auto* base = reinterpret_cast<BYTE*>(module);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            if (std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name, name)) continue;
-            DWORD was = 0;
-            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &was);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(to);
-            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), was, &was);
-            return true;
-        }
-    }
-    return false;
+// Stand-ins for the calls that give back what the module keeps: each records
+// its bit (the item bitmap's deletion only for that bitmap); once the process
+// is ending, any of them ends it with exit code 100 + its bit.
+HBITMAP g_itemBitmap = nullptr;
+unsigned g_freed = 0;
+bool g_ending = false;
+void Freed(unsigned bit) {
+    if (g_ending) TerminateProcess(GetCurrentProcess(), 100 + bit);
+    g_freed |= 1u << bit;
 }
-
-BOOL WINAPI EndWithThree(void*) {
-    TerminateProcess(GetCurrentProcess(), 3);
-    return FALSE;
+BOOL WINAPI FreeObject(HGDIOBJ object) {
+    if (object == g_itemBitmap) Freed(0);
+    return TRUE;
 }
+LONG WINAPI CloseKey(HKEY) { return Freed(1), ERROR_SUCCESS; }
+void WINAPI ReleaseContext(HANDLE) { Freed(2); }
+BOOL WINAPI ReleaseModule(HMODULE) { return Freed(3), TRUE; }
+struct Free {
+    const char* dll;
+    const char* name;
+    void* standIn;
+} const kFrees[] = {{"gdi32.dll", "DeleteObject", reinterpret_cast<void*>(FreeObject)},  // the item bitmap
+                    {"advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(CloseKey)},  // the settings key
+                    {"kernel32.dll", "ReleaseActCtx", reinterpret_cast<void*>(ReleaseContext)},
+                    {"kernel32.dll", "FreeLibrary", reinterpret_cast<void*>(ReleaseModule)}};  // shcore
+constexpr int kAllFreed = (1 << std::size(kFrees)) - 1;
 
-// Once the module has made what it keeps (the item bitmap, the settings key,
-// the activation context, the DPI library), its calls that would give them
-// back end the process with exit code 3. At the process's end it makes none
-// (threads were stopped mid-call: a GDI or activation-context lock may never
-// be released); an unload by FreeLibrary makes them.
 TEST(ModuleDetach, FreesAtAnUnloadButNotAtTheProcessEnd) {
     auto prepare = [] {
         // The setting in a key of this process's own: other tests write the real one.
@@ -254,26 +249,24 @@ TEST(ModuleDetach, FreesAtAnUnloadButNotAtTheProcessEnd) {
         HMENU menu = CreatePopupMenu();
         handler->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL);
         if (ReadMenu(menu).size() != 5 || !ReadMenu(menu)[1].item) std::exit(5);
+        g_itemBitmap = ReadMenu(menu)[1].item;
         handler->Release();
         data->Release();
         const HMODULE dll = LoadDll().module;
-        const std::pair<const char*, const char*> imports[] = {{"gdi32.dll", "DeleteObject"},
-                                                              {"advapi32.dll", "RegCloseKey"},
-                                                              {"kernel32.dll", "ReleaseActCtx"},
-                                                              {"kernel32.dll", "FreeLibrary"}};
-        for (auto [from, name] : imports)
-            if (!RedirectImport(dll, from, name, reinterpret_cast<void*>(EndWithThree))) std::exit(6);
+        for (const Free& f : kFrees)
+            if (!RedirectImport(dll, f.dll, f.name, f.standIn)) std::exit(6);
         return dll;
     };
     EXPECT_EXIT(
         {
             FreeLibrary(prepare());
-            ExitProcess(0);
+            ExitProcess(g_freed);
         },
-        ::testing::ExitedWithCode(3), "");
+        ::testing::ExitedWithCode(kAllFreed), "");
     EXPECT_EXIT(
         {
             prepare();
+            g_ending = true;
             ExitProcess(0);
         },
         ::testing::ExitedWithCode(0), "");

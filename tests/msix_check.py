@@ -4,8 +4,8 @@ packer: every file's blocks against AppxBlockMap.xml (SHA-256 of each 64 KiB,
 compressed sizes, local header sizes), the content types, and the manifest's
 identity and the class it declares.
 
-    msix_check.py PACKAGE VERSION PUBLISHER [ARCH]   (VERSION x.y.z, ARCH x64 (default) or arm64;
-                                                     exit 1 on a fault)"""
+    msix_check.py PACKAGE VERSION PUBLISHER ARCH signed|unsigned
+        (VERSION x.y.z, ARCH x64 or arm64; exit 1 on a fault)"""
 import base64
 import hashlib
 import struct
@@ -34,11 +34,13 @@ def check(ok, what):
         faults.append(what)
 
 
-def main(path, version, publisher, arch="x64"):
+def main(path, version, publisher, arch, signing):
     raw = open(path, "rb").read()
     z = zipfile.ZipFile(path)
     names = z.namelist()
     signed = "AppxSignature.p7x" in names
+    check(signing in ("signed", "unsigned"), f"signed or unsigned, not {signing!r}")
+    check(signed == (signing == "signed"), f"the package is {'signed' if signed else 'unsigned'}, not {signing}")
     check(z.testzip() is None, "a file's CRC does not match")
     check(names[-3 if signed else -2:] == ["AppxBlockMap.xml", "[Content_Types].xml"] + (["AppxSignature.p7x"] if signed else []),
           f"the footprint files are not last, in order: {names}")
@@ -47,6 +49,8 @@ def main(path, version, publisher, arch="x64"):
     check(bm.get("HashMethod") == "http://www.w3.org/2001/04/xmlenc#sha256", "the block map does not hash with SHA-256")
     mapped = set()
     for f in bm.findall("b:File", NS):
+        # The package's paths with backslashes, as Windows' packaging API writes them.
+        check("/" not in f.get("Name"), f"{f.get('Name')}: a block map name with a slash")
         name = f.get("Name").replace("\\", "/")
         mapped.add(name)
         info = z.getinfo(name)
@@ -103,4 +107,6 @@ def main(path, version, publisher, arch="x64"):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:5]))
+    if len(sys.argv) != 6:
+        sys.exit(__doc__)
+    sys.exit(main(*sys.argv[1:]))

@@ -11,7 +11,6 @@ const std::wstring kClassKey = L"CLSID\\{7D3B2E91-4C6A-4F1E-9A27-5B8C0D4E6F13}";
 const std::wstring kServerKey = kClassKey + L"\\InProcServer32";
 const std::wstring kMachineClassKey = L"SOFTWARE\\Classes\\" + kClassKey;
 const std::wstring kMachineServerKey = L"SOFTWARE\\Classes\\" + kServerKey;
-const std::wstring kUserServerKey = L"Software\\Classes\\" + kServerKey;
 
 // The tool's own encoding of a path: "_" for a space, "?" for an underscore.
 std::wstring Encode(std::wstring path) {
@@ -35,12 +34,11 @@ protected:
     // The machine's key. Without a per-user class key the tool's write through
     // HKEY_CLASSES_ROOT lands in this same key (on Windows by the merged
     // view's rule, under Wine always), so it cannot be told apart here.
-    static void ExpectServer(const std::wstring& path, HKEY root = HKEY_LOCAL_MACHINE,
-                             const std::wstring& key = kMachineServerKey) {
+    static void ExpectServer(const std::wstring& path) {
         std::wstring value, model;
-        ASSERT_TRUE(ReadString(root, key, nullptr, &value)) << "no server key";
+        ASSERT_TRUE(ReadString(HKEY_LOCAL_MACHINE, kMachineServerKey, nullptr, &value)) << "no server key";
         EXPECT_EQ(value, path);
-        ASSERT_TRUE(ReadString(root, key, L"ThreadingModel", &model));
+        ASSERT_TRUE(ReadString(HKEY_LOCAL_MACHINE, kMachineServerKey, L"ThreadingModel", &model));
         EXPECT_EQ(model, L"Apartment");
     }
 };
@@ -117,28 +115,6 @@ TEST_F(RegistrationTest, AKeyThatCannotBeCreatedIsAnError) {
     EXPECT_NE(r.err.find("InProcServer32"), std::string::npos) << r.err;
     // One line: nothing was tried under the second root after the first failed.
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-}
-
-// Windows writes a value through HKEY_CLASSES_ROOT into the user's key when
-// the key exists under HKCU\Software\Classes: then each root's write has a
-// key of its own. Wine's HKEY_CLASSES_ROOT is HKLM\Software\Classes alone
-// (it shows no per-user key), so there both writes share one key.
-TEST_F(RegistrationTest, WithAPerUserClassKeyEachRootGetsItsOwnWrite) {
-    HKEY user = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kUserServerKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &user,
-                              nullptr),
-              ERROR_SUCCESS);
-    const std::wstring old = L"C:\\user.dll";
-    RegSetValueExW(user, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(old.c_str()),
-                   DWORD((old.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(user);
-    std::wstring shown;
-    if (!ReadString(HKEY_CLASSES_ROOT, kServerKey, nullptr, &shown) || shown != old)
-        GTEST_SKIP() << "HKEY_CLASSES_ROOT shows no per-user class key here (Wine)";
-
-    ASSERT_EQ(RegTool(L"C:\\q.dll").exitCode, 0u);
-    ExpectServer(L"C:\\q.dll", HKEY_CURRENT_USER, kUserServerKey);
-    ExpectServer(L"C:\\q.dll");
 }
 
 TEST_F(RegistrationTest, ComCreatesTheHandlerThroughTheToolsRegistration) {

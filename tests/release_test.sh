@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Releases: two release builds of this source from two folders give the same
-# bytes, unsigned and signed (a throwaway CA, made here, and a fixed signing
-# time); osslsigncode verifies every signed file, and every PE file that the
-# signed NSIS installer and MSI put on disk under Wine, and every PE file that
-# the installer and uninstaller carry (their plugins), and rejects a flipped
-# byte; a signed release without a timestamp is refused unless asked for;
+# files by name and bytes, unsigned and signed (a throwaway CA, made here, and
+# a fixed signing time), each binary of its folder's machine; osslsigncode
+# verifies every signed file, every PE file that the signed NSIS installer and
+# x64 MSI put on disk under Wine and that the ARM64 MSI carries, and every PE
+# file that the installer and uninstaller carry (their plugins), and rejects a
+# flipped byte; a signed release without a timestamp is refused unless asked for;
 # the MSIX package's block map, content types and manifest hold, and its
 # Publisher is the signing certificate's subject as Windows writes it; the
 # README names this version's MSI.
@@ -62,13 +63,21 @@ release() { # source, dist folder, [keep]
   RELEASE_BUILD="$1/../build" DIST=$2 RELEASE_KEEP_BUILD=${3:-0} "$1/scripts/release" >"$2.log" 2>&1 ||
     { fail "scripts/release in $1"; sed 's/^/    | /' "$2.log"; }
 }
+# x64, x86 and arm64 binaries, two installers' kinds for two architectures, two packages, the sums
+release_files() { # version
+  printf '%s\n' SHA256SUMS arm64/quillshell-modern.dll arm64/quillshell.dll arm64/quillshell64reg.exe \
+    "quillshell-$1-arm64.msi" "quillshell-$1-setup.exe" "quillshell-$1-x64.msi" quillshell-modern-arm64.msix \
+    quillshell-modern.dll quillshell-modern.msix quillshell.dll quillshell64reg.exe x86/quillshell.dll \
+    x86/quillshell64reg.exe | LC_ALL=C sort
+}
 same() { # dist A, dist B, what
   local f
   [ -f "$1/SHA256SUMS" ] || { fail "$3: no release in $1"; return; }
   diff -r "$1" "$2" >"$work/diff" 2>&1 || { fail "$3: the releases differ"; sed 's/^/    | /' "$work/diff"; }
-  # x64, x86 and arm64 binaries, two installers' kinds for two architectures, two packages, the sums
-  [ "$(find "$1" -type f | wc -l)" = 14 ] || fail "$3: $(cd "$1" && find . -type f | tr '\n' ' ') is not 14 files"
-  [ "$(wc -l <"$1/SHA256SUMS")" = 13 ] || fail "$3: SHA256SUMS does not list every other file"
+  diff <(release_files "$version") <(cd "$1" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) >"$work/diff" ||
+    { fail "$3: not the release's files (< missing, > extra)"; sed 's/^/    | /' "$work/diff"; }
+  diff <(release_files "$version" | grep -vx SHA256SUMS) <(awk '{ print $2 }' "$1/SHA256SUMS" | LC_ALL=C sort) >"$work/diff" ||
+    { fail "$3: SHA256SUMS does not list every other file"; sed 's/^/    | /' "$work/diff"; }
   echo "$3:"; sed 's/^/    /' "$1/SHA256SUMS"
   (cd "$1" && sha256sum -c --quiet SHA256SUMS) || fail "$3: SHA256SUMS does not match"
   for f in $(find "$1" -type f); do
@@ -80,9 +89,15 @@ step "two unsigned releases from two folders"
 a=$work/a/dist b="$work/second copy/b/dist"
 release "$work/a/src" "$a"
 release "$work/second copy/b/src" "$b"
+version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$work/a/build/CMakeCache.txt")
 grep -q 'UNSIGNED' "$a.log" || fail "an unsigned release does not say so"
 same "$a" "$b" "unsigned"
-version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$work/a/build/CMakeCache.txt")
+# Each binary of the architecture its folder names (machine, hardening, exports, imports).
+sh "$src/tests/check_binaries.sh" --machine x64 "$a/quillshell.dll" "$a/quillshell64reg.exe" "$a/quillshell-modern.dll" ||
+  fail "the x64 binaries"
+sh "$src/tests/check_binaries.sh" --machine x86 "$a/x86/quillshell.dll" "$a/x86/quillshell64reg.exe" || fail "x86/"
+sh "$src/tests/check_binaries.sh" --machine arm64 "$a/arm64/quillshell.dll" "$a/arm64/quillshell64reg.exe" \
+  "$a/arm64/quillshell-modern.dll" || fail "arm64/"
 grep -qF "quillshell-$version-x64.msi" "$src/README.md" || fail "README.md does not name quillshell-$version-x64.msi"
 
 step "a signed release without a timestamp server is refused unless asked for"
@@ -130,12 +145,15 @@ verify_carried() { # installer, what
 verify_carried "$a-signed/quillshell-$version-setup.exe" "the installer"
 
 step "the MSIX package: block map, content types, manifest; Publisher as Windows writes the subject"
-python3 "$src/tests/msix_check.py" "$a/quillshell-modern.msix" "$version" "CN=Quillshell Development, OID.2.25.311729368913984317654407730594956997722=1" || fail "unsigned MSIX"
+unsigned='CN=Quillshell Development, OID.2.25.311729368913984317654407730594956997722=1'
+python3 "$src/tests/msix_check.py" "$a/quillshell-modern.msix" "$version" "$unsigned" x64 unsigned || fail "unsigned MSIX"
+python3 "$src/tests/msix_check.py" "$a/quillshell-modern-arm64.msix" "$version" "$unsigned" arm64 unsigned ||
+  fail "unsigned ARM64 MSIX"
 # Windows' order and quoting: the last name part first, ST as S, a comma quoted.
 python3 "$src/tests/msix_check.py" "$a-signed/quillshell-modern.msix" "$version" \
-  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' || fail "signed MSIX"
+  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' x64 signed || fail "signed MSIX"
 python3 "$src/tests/msix_check.py" "$a-signed/quillshell-modern-arm64.msix" "$version" \
-  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' arm64 || fail "signed ARM64 MSIX"
+  'CN=Quillshell test signer, O="Quillshell, Test Ltd", L=Town, S=Land, C=DE' arm64 signed || fail "signed ARM64 MSIX"
 
 step "a flipped byte is rejected"
 for f in quillshell.dll:20000 "quillshell-$version-x64.msi:20000" quillshell-modern.msix:200; do
@@ -161,8 +179,15 @@ win wineboot -i
 msi="Z:$(echo "$a-signed/quillshell-$version-x64.msi" | tr / '\\')"
 win msiexec /i "$msi" /qn 'INSTALLDIR=C:\From MSI'
 rc=$?; [ "$rc" = 0 ] || fail "signed MSI: exit code $rc"
-for f in quillshell.dll quillshell64reg.exe; do
+pe_files='quillshell.dll quillshell64reg.exe Modern/quillshell-modern.dll Modern/quillshell64reg.exe x86/quillshell.dll x86/quillshell64reg.exe'
+for f in $pe_files; do
   verify "$WINEPREFIX/drive_c/From MSI/$f" "MSI installed $f"
+done
+# The ARM64 package's files as Windows Installer would put them on disk.
+rm -rf "$work/arm64-msi"
+msiextract -C "$work/arm64-msi" "$a-signed/quillshell-$version-arm64.msi" >/dev/null || fail "the ARM64 MSI cannot be unpacked"
+for f in $pe_files; do
+  verify "$work/arm64-msi/Quillshell/$f" "ARM64 MSI carries $f"
 done
 # The signed DLL, registered by the MSI, loads and makes its menu.
 mkdir -p "$WINEPREFIX/drive_c/Work"
@@ -173,7 +198,7 @@ win msiexec /x "$msi" /qn 'INSTALLDIR=C:\From MSI'
 rc=$?; [ "$rc" = 0 ] || fail "signed MSI removal: exit code $rc"
 win "$a-signed/quillshell-$version-setup.exe" /S
 rc=$?; [ "$rc" = 0 ] || fail "signed NSIS installer: exit code $rc"
-for f in quillshell.dll quillshell64reg.exe uninstall.exe; do
+for f in $pe_files uninstall.exe; do
   verify "$WINEPREFIX/drive_c/Program Files/Quillshell/$f" "NSIS installed $f"
 done
 verify_carried "$WINEPREFIX/drive_c/Program Files/Quillshell/uninstall.exe" "the uninstaller"

@@ -166,3 +166,7 @@ private:
 // This thread's DPI awareness (Windows 10 1607 and later); the earlier one, or
 // null where the system cannot set it.
 DPI_AWARENESS_CONTEXT SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT context);
+
+// Points `module`'s import of `name` from `dll` at `to`, so that a test can
+// stand in for a system function the DLL calls; false if it has no such import.
+bool RedirectImport(HMODULE module, const char* dll, const char* name, void* to);

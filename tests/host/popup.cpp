@@ -237,8 +237,8 @@ int ShowPopup(const ContextMenuHost& host, const ShellSelection& selection, cons
         return kExitHostError;
     }
     Say(L"menu window: " + std::to_wstring(state.menu.right - state.menu.left) + L"x" +
-        std::to_wstring(state.menu.bottom - state.menu.top) + L" pixels, " + std::to_wstring(CountColours(state)) +
-        L" colours");
+        std::to_wstring(state.menu.bottom - state.menu.top) + L" pixels at " + std::to_wstring(state.menu.left) + L"," +
+        std::to_wstring(state.menu.top) + L", " + std::to_wstring(CountColours(state)) + L" colours");
     Say(L"status bar: " + state.capturedStatus);
     const HRESULT hr = SavePng(state.capture.get(), pngPath);
     if (FAILED(hr)) {

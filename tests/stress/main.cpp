@@ -271,12 +271,35 @@ int main(int argc, char** argv) {
         if (unload != S_OK) Fail("DllCanUnloadNow returned 0x%08lx", unload);
         // An unload gives back what the DLL kept for the whole process: its
         // menu bitmaps, its settings key.
-        ResourceCount unloaded{};
-        if (unload == S_OK && FreeLibrary(LoadDll().module)) {
+        // The last menu finds the settings key, whatever the last sequence did
+        // to it: the DLL keeps it open from then on.
+        ResourceCount held{}, unloaded{};
+        size_t liveBitmaps = 0;
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Osmund\\Brellow", 0, nullptr, 0, KEY_READ, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS)
+            RegCloseKey(key);
+        if (IContextMenu* last = CreateHandler()) {
+            TestDataObject* data = TestDataObject::Wide({L"C:\\In\\notes.txt"});
+            HMENU menu = CreatePopupMenu();
+            if (InitializeHandler(last, data) != S_OK || FAILED(last->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL)))
+                Fail("the last menu failed");
+            DestroyMenu(menu);
+            last->Release();
+            data->Release();
+        }
+        for (HBITMAP bitmap : counters.itemBitmaps) liveBitmaps += GetObjectType(bitmap) != 0;
+        if (unload == S_OK) {
+            held = CountResources();
+            if (!FreeLibrary(LoadDll().module)) Fail("FreeLibrary failed: %lu", GetLastError());
             unloaded = CountResources();
             if (GetModuleHandleW(DllPath().c_str())) Fail("FreeLibrary left the DLL loaded");
             for (HBITMAP bitmap : counters.itemBitmaps)
                 if (GetObjectType(bitmap)) Fail("an item bitmap outlived the unload");
+            // What it kept is given back: the settings key and every item bitmap.
+            if (unloaded.handles >= held.handles) Fail("the unload closed no handle (%lu -> %lu)", held.handles, unloaded.handles);
+            if (unloaded.gdi + liveBitmaps > held.gdi)
+                Fail("GDI objects %lu -> %lu after the unload, with %zu item bitmaps", held.gdi, unloaded.gdi, liveBitmaps);
         }
 
         const size_t handed = world.HandedCount();
@@ -293,8 +316,8 @@ int main(int argc, char** argv) {
         std::printf("  private memory %zu KB -> %zu KB: %lld bytes over %u sequences (%lld each), %zu KB allowed\n",
                     baseline.privateBytes / 1024, end.privateBytes / 1024, grown, measured,
                     measured ? grown / measured : 0, memorySlack / 1024);
-        std::printf("  after the unload: handles %lu, GDI objects %lu, item bitmaps shown %zu (none left)\n",
-                    unloaded.handles, unloaded.gdi, counters.itemBitmaps.size());
+        std::printf("  unload: handles %lu -> %lu, GDI objects %lu -> %lu, item bitmaps shown %zu (%zu alive before)\n",
+                    held.handles, unloaded.handles, held.gdi, unloaded.gdi, counters.itemBitmaps.size(), liveBitmaps);
         if (FailureCount()) {
             std::printf("%u failure(s) of %zu kind(s). Replay one sequence with --seed %llu --first <sequence> --sequences 1 --verbose\n",
                         FailureCount(), g_failuresByKind.size(), static_cast<unsigned long long>(options.seed));
