@@ -787,7 +787,7 @@ msi() {
     # File table: File, Component_, FileName (short|long), FileSize, Version, Language, ...
     msiinfo export "$package" File | tr -d '\r' >"$work/file-table"
     [ "$(awk -F'\t' '$3 ~ /\.(dll|exe)$/ { print $1 "=" $5 }' "$work/file-table" | LC_ALL=C sort | tr '\n' ' ')" = \
-      "modern_program.exe=$version.0 quillshell.dll=$version.0 quillshell_package.exe=$version.0 quillshell32.dll=$version.0 quillshell32reg.exe=$version.0 quillshell64reg.exe=$version.0 quillshell_modern.dll=$version.0 " ] ||
+      "modern_program.exe=$version.0 quillshell.dll=$version.0 quillshell32.dll=$version.0 quillshell32reg.exe=$version.0 quillshell64reg.exe=$version.0 quillshell_modern.dll=$version.0 quillshell_package.exe=$version.0 " ] ||
       { fail "${package##*/}: not every binary has version $version.0 in the File table"; show "$work/file-table"; }
   done
 
