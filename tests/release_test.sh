@@ -7,7 +7,8 @@
 # byte; a signed release without a timestamp is refused unless asked for;
 # the MSIX package's block map, content types and manifest hold, and its
 # Publisher is the signing certificate's subject as Windows writes it; the
-# README names this version's MSI.
+# winget manifests hold under winget's schemas and name the release's files,
+# hashes and codes; the README names this version's MSI.
 #
 # usage: release_test.sh <source folder> <work folder> <build's bin folder>
 set -uo pipefail
@@ -66,9 +67,10 @@ same() { # dist A, dist B, what
   local f
   [ -f "$1/SHA256SUMS" ] || { fail "$3: no release in $1"; return; }
   diff -r "$1" "$2" >"$work/diff" 2>&1 || { fail "$3: the releases differ"; sed 's/^/    | /' "$work/diff"; }
-  # x64, x86 and arm64 binaries, two installers' kinds for two architectures, two packages, the sums
-  [ "$(find "$1" -type f | wc -l)" = 14 ] || fail "$3: $(cd "$1" && find . -type f | tr '\n' ' ') is not 14 files"
-  [ "$(wc -l <"$1/SHA256SUMS")" = 13 ] || fail "$3: SHA256SUMS does not list every other file"
+  # x64, x86 and arm64 binaries, two installers' kinds for two architectures, two packages,
+  # three winget manifests, the sums
+  [ "$(find "$1" -type f | wc -l)" = 17 ] || fail "$3: $(cd "$1" && find . -type f | tr '\n' ' ') is not 17 files"
+  [ "$(wc -l <"$1/SHA256SUMS")" = 16 ] || fail "$3: SHA256SUMS does not list every other file"
   echo "$3:"; sed 's/^/    /' "$1/SHA256SUMS"
   (cd "$1" && sha256sum -c --quiet SHA256SUMS) || fail "$3: SHA256SUMS does not match"
   for f in $(find "$1" -type f); do
@@ -85,6 +87,11 @@ same "$a" "$b" "unsigned"
 version=$(sed -n 's/^QUILLSHELL_VERSION:STRING=//p' "$work/a/build/CMakeCache.txt")
 grep -qF "quillshell-$version-x64.msi" "$src/README.md" || fail "README.md does not name quillshell-$version-x64.msi"
 
+step "the winget manifests: winget's schemas; every installer's file, hash and codes, for both installers and architectures"
+python3 "$src/tests/winget_check.py" "$a" "$version" || fail "the unsigned release's winget manifests"
+grep -qF "InstallerUrl: \"https://quillshell.example/download/$version/quillshell-$version-x64.msi\"" \
+  "$a/winget/Osmund.Quillshell.installer.yaml" || fail "the winget installers' URLs are not under the default base address"
+
 step "a signed release without a timestamp server is refused unless asked for"
 export QUILLSHELL_SIGN_CERT=$ca/chain.crt QUILLSHELL_SIGN_KEY=$ca/sign.key
 RELEASE_BUILD="$work/a/build" DIST="$work/a/untimed" RELEASE_KEEP_BUILD=1 \
@@ -99,6 +106,8 @@ release "$work/second copy/b/src" "$b-signed" 1
 grep -qF "signed with $ca/chain.crt (CN=Quillshell test signer, O=" "$a-signed.log" || fail "a signed release does not say so"
 grep -q "NOT TIMESTAMPED" "$a-signed.log" || fail "a signed release without a timestamp does not say so"
 same "$a-signed" "$b-signed" "signed"
+# The signed MSIs are other packages: the manifests name their hashes and codes.
+python3 "$src/tests/winget_check.py" "$a-signed" "$version" || fail "the signed release's winget manifests"
 
 step "a signing failure fails the release and leaves no release"
 QUILLSHELL_SIGN_KEY=$ca/ext RELEASE_BUILD="$work/a/build" DIST="$work/a/bad" RELEASE_KEEP_BUILD=1 \
