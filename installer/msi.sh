@@ -12,9 +12,11 @@
 # wixl takes its sources relative to the .wxs and records the files' times
 # and its own clock: the inputs are copied beside the .wxs with their times
 # set to EPOCH, and wixl runs under faketime. It ignores Package/@Id and makes
-# a random package code: msibuild sets a fixed one afterwards. Product and
-# package code are derived from the version, so that each version is a new
-# product (a major upgrade) and the same version always gives the same codes.
+# a random package code: msibuild sets one afterwards, derived from the
+# finished package's bytes, so that any change to the package gives a new one
+# and the same input the same one. The product code is derived from the
+# version, so that each version is a new product (a major upgrade) and an
+# administrator can detect a version by it.
 set -eu
 wxs=$1 bindir=$2 arch=$3 version=$4 out=$5 epoch=$6 sign=${7:-}
 
@@ -33,7 +35,6 @@ case $arch in
   *) echo "msi.sh: ARCH is x64 or arm64, not $arch" >&2; exit 2 ;;
 esac
 product=$(guid "quillshell product $version$salt")
-package=$(guid "quillshell package $version$salt")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -70,16 +71,32 @@ for f in quillshell.dll quillshell64reg.exe quillshell_modern.dll modern_program
   msibuild "$work/package.msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$f'"
 done
 # wixl 0.101 misplaces two things that quillshell.wxs asks for: with custom
-# actions scheduled it moves RemoveExistingProducts after InstallFinalize (a
-# major upgrade must remove the old product right after InstallValidate,
-# before anything of the new one is installed), and it writes
-# Execute="rollback" as an immediate action: 3410 is an installed program (18)
-# + ignore its exit code (64) + rollback (256) + in-script (1024) + no
-# impersonation (2048).
-msibuild "$work/package.msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1401 WHERE \`Action\` = 'RemoveExistingProducts'"
+# actions scheduled it moves RemoveExistingProducts after InstallFinalize, and
+# it writes Execute="rollback" as an immediate action: 3410 is an installed
+# program (18) + ignore its exit code (64) + rollback (256) + in-script (1024)
+# + no impersonation (2048). RemoveExistingProducts goes right after
+# InstallInitialize (1500), before anything of the new product is installed:
+# there the old product's removal is part of this installation's script and is
+# rolled back with it ("RemoveExistingProducts Action": between InstallValidate
+# and InstallInitialize, a failed installation leaves neither product).
+msibuild "$work/package.msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1501 WHERE \`Action\` = 'RemoveExistingProducts'"
 for a in PackageRemoveOnRollback PackageMachineOnRollback; do
   msibuild "$work/package.msi" -q "UPDATE \`CustomAction\` SET \`Type\` = 3410 WHERE \`Action\` = '$a'"
 done
+# The x64 and the Arm64 package of one version are two products of one
+# upgrade code: the upgrade row includes its own version
+# (msidbUpgradeAttributesVersionMaxInclusive, 0x200), so that either replaces
+# the other instead of installing beside it. FindRelatedProducts never finds
+# the product being installed, so a repair is not affected; wixl takes no
+# AllowSameVersionUpgrades.
+# (Attributes is part of the table's key: the row is replaced.)
+msibuild "$work/package.msi" -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
+msibuild "$work/package.msi" -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) \
+  VALUES ('{5B42E06D-0876-433F-B81B-401D69884B19}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+# The package code names one package: derived from the package's bytes with
+# a fixed code in place, then set.
+msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "$platform;1033" "{00000000-0000-0000-0000-000000000000}"
+package=$(guid "quillshell package $(sha256sum <"$work/package.msi" | cut -c1-64)")
 msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "$platform;1033" "$package"
 [ -z "$sign" ] || "$sign" "$work/package.msi"
 mv "$work/package.msi" "$out"

@@ -15,6 +15,8 @@ PACKAGES="$PACKAGES debootstrap qemu-user-static binfmt-support"
 PACKAGES="$PACKAGES wixl msitools faketime osslsigncode openssl python3"
 # 7-Zip unpacks the signed installers to check what they carry.
 PACKAGES="$PACKAGES p7zip-full"
+# The release test validates the winget manifests against winget's JSON schemas.
+PACKAGES="$PACKAGES python3-jsonschema python3-yaml"
 # libFuzzer and the sanitizers' runtimes: only recommended by clang, so not installed with it.
 PACKAGES="$PACKAGES libclang-rt-14-dev"
 

@@ -719,7 +719,10 @@ PY
 
 # msi mode, Windows Installer: install, repair, the same keys as the NSIS
 # installer's, INSTALLDIR=, an upgrade while the DLL is loaded, a refused
-# downgrade, removal. It uses the MSI of this build and one of the next
+# downgrade, removal, the other architecture's package of this version
+# replacing it, and from the tables what Wine's msiexec does not keep (Restart
+# Manager, the upgrade's transaction, the package code of a rebuild). It uses
+# the MSI of this build and one of the next
 # version, made with installer/msi.sh, whose DLL carries a few extra bytes so
 # that the upgraded file can be told from the installed one.
 msiexec() { win msiexec "$@"; }
@@ -790,6 +793,34 @@ msi() {
       "modern_program.exe=$version.0 quillshell.dll=$version.0 quillshell32.dll=$version.0 quillshell32reg.exe=$version.0 quillshell64reg.exe=$version.0 quillshell_modern.dll=$version.0 quillshell_package.exe=$version.0 " ] ||
       { fail "${package##*/}: not every binary has version $version.0 in the File table"; show "$work/file-table"; }
   done
+
+  # Rules of Windows Installer that Wine's msiexec does not keep, read from the tables.
+  step "the tables: Explorer is never shut down, the old version's removal is in the new one's transaction"
+  msiinfo export "$this" Property | tr -d '\r' >"$work/property-table"
+  grep -qx 'MSIRESTARTMANAGERCONTROL	DisableShutdown' "$work/property-table" ||
+    fail "MSI: Restart Manager may shut down Explorer (MSIRESTARTMANAGERCONTROL is not DisableShutdown)"
+  # After InstallInitialize the removal is rolled back with a failed installation.
+  msiinfo export "$this" InstallExecuteSequence | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 "\t" $1 }' | sort -n |
+    awk -F'\t' '$2 == "InstallInitialize" { getline; print $2 }' >"$work/after-initialize"
+  [ "$(cat "$work/after-initialize")" = RemoveExistingProducts ] ||
+    fail "MSI: RemoveExistingProducts is not right after InstallInitialize ($(cat "$work/after-initialize") is)"
+  step "a rebuild of $version with other contents has another package code; the same contents the same one"
+  local rebuild=$work/rebuild.msi
+  package_code() { msiinfo suminfo "$1" | tr -d '\r' | sed -n 's/^Revision number (UUID): //p'; }
+  sh "$src/installer/msi.sh" "$src/installer/quillshell.wxs" "$work/up" x64 "$version" "$rebuild" 1767225600 ||
+    fail "cannot rebuild the MSI of $version"
+  [ -n "$(package_code "$this")" ] && [ "$(package_code "$this")" != "$(package_code "$rebuild")" ] ||
+    fail "MSI: the rebuild with another DLL has the package code $(package_code "$rebuild") of the original"
+  sh "$src/installer/msi.sh" "$src/installer/quillshell.wxs" "$work/up" x64 "$version" "$rebuild.again" 1767225600
+  [ "$(package_code "$rebuild")" = "$(package_code "$rebuild.again")" ] || fail "MSI: the same contents give package codes $(package_code "$rebuild") and $(package_code "$rebuild.again")"
+  # The ARM64 package of this version as Wine can install it: ARM64's product
+  # and tables, built from this machine's DLLs, on the x64 platform.
+  local other_arch=$work/other-arch.msi
+  mkdir -p "$work/other/arm64"
+  cp -r "$build/stage/"* "$work/other/"
+  cp "$build/stage/quillshell.dll" "$build/stage/quillshell-modern.dll" "$build/stage/quillshell-modern.msix" "$work/other/arm64/"
+  sh "$src/installer/msi.sh" "$src/installer/quillshell.wxs" "$work/other" arm64 "$version" "$other_arch" 1767225600 &&
+    msibuild "$other_arch" -s "Quillshell $version" Osmund 'x64;1033' "$(package_code "$other_arch")" || fail "cannot build the ARM64 stand-in"
 
   fresh_prefix
   make_samples
@@ -1007,6 +1038,19 @@ msi() {
   expect_registrations "msiexec /x, after the next sign-in" "$modern" "$signed_version.0" "" "$everyone carol"
   win reg delete 'HKCU\Software\Osmund\Quillshell' /f  # the marker the last sign-in loaded
   expect_ours_as_before "msiexec /x after the upgrades"
+
+  step "the ARM64 package of $version replaces the x64 one of $version instead of installing beside it"
+  model_as $(msi_accounts "$this" ops)
+  msiexec /i "$(winpath "$this")" /qn
+  expect_rc 0 $? "msiexec /i x64"
+  win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f
+  msiexec /i "$(winpath "$other_arch")" /qn
+  expect_rc 0 $? "msiexec /i ARM64 over x64"
+  [ "$(msi_entries)" = "$version " ] || fail "x64, then ARM64: Uninstall entries '$(msi_entries)'"
+  msiexec /x "$(winpath "$other_arch")" /qn
+  expect_rc 0 $? "msiexec /x ARM64"
+  win reg add "$environment" /v PROCESSOR_ARCHITECTURE /d AMD64 /f
+  expect_ours_as_before "x64, then ARM64, removed"
 }
 
 [ -f "$bin/quillshell-setup.exe" ] || { echo "FAIL: no $bin/quillshell-setup.exe (makensis, of the Debian package nsis, builds it)"; exit 1; }

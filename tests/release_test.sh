@@ -8,7 +8,8 @@
 # flipped byte; a signed release without a timestamp is refused unless asked for;
 # the MSIX package's block map, content types and manifest hold, and its
 # Publisher is the signing certificate's subject as Windows writes it; the
-# README names this version's MSI.
+# winget manifests hold under winget's schemas and name the release's files,
+# hashes and codes; the README names this version's MSI.
 #
 # usage: release_test.sh <source folder> <work folder> <build's bin folder>
 set -uo pipefail
@@ -68,7 +69,8 @@ release_files() { # version
   printf '%s\n' SHA256SUMS arm64/quillshell-modern.dll arm64/quillshell.dll arm64/quillshell64reg.exe \
     "quillshell-$1-arm64.msi" "quillshell-$1-setup.exe" "quillshell-$1-x64.msi" quillshell-modern-arm64.msix \
     quillshell-modern.dll quillshell-modern.msix quillshell.dll quillshell64reg.exe x86/quillshell.dll \
-    x86/quillshell64reg.exe | LC_ALL=C sort
+    x86/quillshell64reg.exe winget/Osmund.Quillshell.yaml winget/Osmund.Quillshell.installer.yaml \
+    winget/Osmund.Quillshell.locale.en-US.yaml | LC_ALL=C sort
 }
 same() { # dist A, dist B, what
   local f
@@ -100,6 +102,11 @@ sh "$src/tests/check_binaries.sh" --machine arm64 "$a/arm64/quillshell.dll" "$a/
   "$a/arm64/quillshell-modern.dll" || fail "arm64/"
 grep -qF "quillshell-$version-x64.msi" "$src/README.md" || fail "README.md does not name quillshell-$version-x64.msi"
 
+step "the winget manifests: winget's schemas; every installer's file, hash and codes, for both installers and architectures"
+python3 "$src/tests/winget_check.py" "$a" "$version" || fail "the unsigned release's winget manifests"
+grep -qF "InstallerUrl: \"https://quillshell.example/download/$version/quillshell-$version-x64.msi\"" \
+  "$a/winget/Osmund.Quillshell.installer.yaml" || fail "the winget installers' URLs are not under the default base address"
+
 step "a signed release without a timestamp server is refused unless asked for"
 export QUILLSHELL_SIGN_CERT=$ca/chain.crt QUILLSHELL_SIGN_KEY=$ca/sign.key
 RELEASE_BUILD="$work/a/build" DIST="$work/a/untimed" RELEASE_KEEP_BUILD=1 \
@@ -114,6 +121,8 @@ release "$work/second copy/b/src" "$b-signed" 1
 grep -qF "signed with $ca/chain.crt (CN=Quillshell test signer, O=" "$a-signed.log" || fail "a signed release does not say so"
 grep -q "NOT TIMESTAMPED" "$a-signed.log" || fail "a signed release without a timestamp does not say so"
 same "$a-signed" "$b-signed" "signed"
+# The signed MSIs are other packages: the manifests name their hashes and codes.
+python3 "$src/tests/winget_check.py" "$a-signed" "$version" || fail "the signed release's winget manifests"
 
 step "a signing failure fails the release and leaves no release"
 QUILLSHELL_SIGN_KEY=$ca/ext RELEASE_BUILD="$work/a/build" DIST="$work/a/bad" RELEASE_KEEP_BUILD=1 \
