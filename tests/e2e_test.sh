@@ -24,7 +24,7 @@ MODERN_CLSID='{3C79CCA4-8665-480D-B49E-041DB86690E3}'
 drive=$WINEPREFIX/drive_c
 work=$(mktemp -d)
 failures=0
-trap '"$build/wine" --server -k 2>/dev/null; rm -rf "$work"' EXIT
+trap '"$WINE" --server -k 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 step() { echo "== $*"; }
@@ -35,7 +35,7 @@ host() { win "$bin/quillhost.exe" "$@"; }
 # A 32-bit program (an Open dialog of one) in the same prefix: the x86 build's
 # host, run by Wine's 32-bit loader, reads the registry's 32-bit view.
 bin32=$build/x86/bin
-host32() { "$build/wine" --32 "$bin32/quillhost.exe" "$@" </dev/null >"$work/out" 2>"$work/err"; }
+host32() { "$WINE" --32 "$bin32/quillhost.exe" "$@" </dev/null >"$work/out" 2>"$work/err"; }
 show() { sed 's/^/    | /' "$1"; }
 expect_rc() { # expected actual what
   [ "$1" = "$2" ] || { fail "$3: exit code $2, expected $1"; show "$work/out"; }
@@ -151,7 +151,7 @@ fresh_prefix() {
   mkdir -p "$WINEPREFIX"
   win wineboot -i
   win reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
-  "$build/wine" --server -w  # the registry files are written when it ends
+  "$WINE" --server -w  # the registry files are written when it ends
   [ -f "$WINEPREFIX/system.reg" ] || { fail "wineboot made no prefix"; exit 1; }
 }
 
@@ -487,7 +487,7 @@ holders=()
 hold() { # windows path of the DLL, a name for this holder [, x86: a 32-bit process holds it]
   local flag="$work/held-$2" i
   if [ "${3:-}" = x86 ]; then
-    "$build/wine" --32 "$bin32/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
+    "$WINE" --32 "$bin32/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
   else
     "$WINE" "$bin/holder.exe" "$1" "$(winpath "$flag")" </dev/null >/dev/null 2>&1 &
   fi
@@ -516,7 +516,7 @@ restart() {
   wait "${holders[@]}"
   holders=()
   win wineboot -r
-  "$build/wine" --server -w
+  "$WINE" --server -w
 }
 # A restart keeps the installation in $folder whole: its files, its keys, a working menu.
 restart_keeps_installation() { # what
@@ -1064,5 +1064,5 @@ esac
 echo "e2e ($mode): $failures failure(s)"
 [ "$failures" = 0 ] || exit 1
 # A passing run needs its 700 MB prefix no more; a failing one keeps it to look at.
-"$build/wine" --server -k 2>/dev/null
+"$WINE" --server -k 2>/dev/null
 rm -rf "$WINEPREFIX"
