@@ -64,7 +64,7 @@ release() { # source, dist folder, [keep]
   RELEASE_BUILD="$1/../build" DIST=$2 RELEASE_KEEP_BUILD=${3:-0} "$1/scripts/release" >"$2.log" 2>&1 ||
     { fail "scripts/release in $1"; sed 's/^/    | /' "$2.log"; }
 }
-# x64, x86 and arm64 binaries, two installers' kinds for two architectures, two packages, the sums
+# x64, x86 and arm64 binaries, two installers of each kind, two packages, the winget manifests, the sums
 release_files() { # version
   printf '%s\n' SHA256SUMS arm64/quillshell-modern.dll arm64/quillshell.dll arm64/quillshell64reg.exe \
     "quillshell-$1-arm64.msi" "quillshell-$1-setup.exe" "quillshell-$1-x64.msi" quillshell-modern-arm64.msix \
@@ -103,7 +103,8 @@ sh "$src/tests/check_binaries.sh" --machine arm64 "$a/arm64/quillshell.dll" "$a/
 grep -qF "quillshell-$version-x64.msi" "$src/README.md" || fail "README.md does not name quillshell-$version-x64.msi"
 
 step "the winget manifests: winget's schemas; every installer's file, hash and codes, for both installers and architectures"
-python3 "$src/tests/winget_check.py" "$a" "$version" || fail "the unsigned release's winget manifests"
+# Debian's python3: scripts/lib.sh installs its jsonschema and yaml.
+/usr/bin/python3 "$src/tests/winget_check.py" "$a" "$version" || fail "the unsigned release's winget manifests"
 grep -qF "InstallerUrl: \"https://quillshell.example/download/$version/quillshell-$version-x64.msi\"" \
   "$a/winget/Osmund.Quillshell.installer.yaml" || fail "the winget installers' URLs are not under the default base address"
 
@@ -122,7 +123,7 @@ grep -qF "signed with $ca/chain.crt (CN=Quillshell test signer, O=" "$a-signed.l
 grep -q "NOT TIMESTAMPED" "$a-signed.log" || fail "a signed release without a timestamp does not say so"
 same "$a-signed" "$b-signed" "signed"
 # The signed MSIs are other packages: the manifests name their hashes and codes.
-python3 "$src/tests/winget_check.py" "$a-signed" "$version" || fail "the signed release's winget manifests"
+/usr/bin/python3 "$src/tests/winget_check.py" "$a-signed" "$version" || fail "the signed release's winget manifests"
 
 step "a signing failure fails the release and leaves no release"
 QUILLSHELL_SIGN_KEY=$ca/ext RELEASE_BUILD="$work/a/build" DIST="$work/a/bad" RELEASE_KEEP_BUILD=1 \
