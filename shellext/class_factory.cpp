@@ -34,5 +34,6 @@ STDMETHODIMP CClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
     return m_create(riid, ppv);
 }
 
-// The DLL's lifetime follows the object count alone.
-STDMETHODIMP CClassFactory::LockServer(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP CClassFactory::LockServer(BOOL fLock) {
+    return g_serverClass.lockServer ? g_serverClass.lockServer(fLock) : E_NOTIMPL;
+}

@@ -2,4 +2,4 @@
 #include "context_menu.h"
 #include "module.h"
 
-const ServerClass g_serverClass = {CLSID_QuillShellContextMenu, CreateContextMenu};
+const ServerClass g_serverClass = {CLSID_QuillShellContextMenu, CreateContextMenu, nullptr};

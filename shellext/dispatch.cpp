@@ -8,6 +8,7 @@
 #include "command_line.h"
 #include "error_box.h"
 #include "module.h"
+#include "program_start.h"
 #include "res/resource.h"
 #include "verbs.h"
 
@@ -39,26 +40,6 @@ HRESULT StartError(UINT_PTR result) {
     if (error) return HRESULT_FROM_WIN32(error);
     if (result == 0) return E_OUTOFMEMORY;
     return result <= ERROR_BAD_FORMAT ? HRESULT_FROM_WIN32(static_cast<DWORD>(result)) : E_FAIL;
-}
-
-// Starts the program on its own: no process handle, no waiting. The shell
-// may show a message of its own when it cannot start it; a caller that
-// forbids any user interface gets the call with the flag that stops that.
-// Out: ShellExecuteW's result (above 32 when started), the last error set.
-UINT_PTR Launch(HWND owner, const std::wstring& program, const std::wstring& parameters, bool noUI) {
-    if (!noUI)
-        return reinterpret_cast<UINT_PTR>(
-            ShellExecuteW(owner, L"open", program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_FLAG_NO_UI;
-    info.hwnd = owner;
-    info.lpVerb = L"open";
-    info.lpFile = program.c_str();
-    info.lpParameters = parameters.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    ShellExecuteExW(&info);
-    return reinterpret_cast<UINT_PTR>(info.hInstApp);
 }
 
 // A list file that only the started program would read: removed on every
@@ -134,7 +115,7 @@ HRESULT StartCommand(const CommandRun& run, HWND hwnd, bool bNoUI) {
     HWND owner = GetParent(hwnd);
     if (!owner) owner = hwnd;
     SetLastError(ERROR_SUCCESS);
-    const UINT_PTR result = Launch(owner, program, parameters, bNoUI);
+    const UINT_PTR result = StartProgram(owner, program, parameters, bNoUI);
     if (result > 32) {
         listFile.Keep();
         return S_OK;

@@ -13,6 +13,7 @@
 
 #include <new>
 
+#include "command_shown.h"
 #include "core.h"
 #include "item_array.h"
 #include "module.h"
@@ -177,6 +178,7 @@ public:
             m_selection = Classified();
             m_selection = Classify(psiItemArray);
             *pCmdState = m_selection.valid ? ECS_ENABLED : ECS_HIDDEN;
+            if (m_selection.valid) RecordCommandShown(m_selection.head);
             return S_OK;
         });
     }

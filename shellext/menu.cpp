@@ -1,5 +1,6 @@
 // QueryContextMenu: the group that the core makes for the selection
 // (group.cpp), inserted as menu items.
+#include "command_shown.h"
 #include "context_menu.h"
 #include "module.h"
 
@@ -30,6 +31,8 @@ STDMETHODIMP CContextMenu::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT id
         // our items would collide with other handlers' commands.
         const UINT size = m_bIsArchive ? kExtractGroupSize : kCreateGroupSize;
         if (idCmdLast - idCmdFirst < size - 1) return IdentifiersClaimed(0);
+        // Windows 11's command put the same group into this menu a moment ago.
+        if (CommandJustShown(Head())) return IdentifiersClaimed(0);
 
         std::vector<MenuItemInfo> items = BuildGroup(idCmdFirst);
         m_menuItems = std::move(items);  // nothing below can fail

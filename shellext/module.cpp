@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "class_factory.h"
+#include "command_shown.h"
 
 const CLSID CLSID_QuillShellContextMenu = {
     0x7D3B2E91, 0x4C6A, 0x4F1E, {0x9A, 0x27, 0x5B, 0x8C, 0x0D, 0x4E, 0x6F, 0x13}};
@@ -53,6 +54,7 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID reserved) {
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         ReleaseMenuBitmaps();
         ReleaseSettingsKey();
+        ReleaseCommandShown();
         if (g_actCtx != INVALID_HANDLE_VALUE) ReleaseActCtx(g_actCtx);
         g_actCtx = INVALID_HANDLE_VALUE;
     }

@@ -18,6 +18,10 @@ extern const CLSID CLSID_QuillShellContextMenu;
 struct ServerClass {
     const CLSID& clsid;
     HRESULT (*create)(REFIID riid, void** ppv);  // a new object, asked for riid
+    // IClassFactory::LockServer, or null for E_NOTIMPL: a surrogate that hosts
+    // the Windows 11 command may lock its DLL; the classic DLL's lifetime
+    // follows its objects alone.
+    HRESULT (*lockServer)(BOOL fLock);
 };
 extern const ServerClass g_serverClass;
 

@@ -1,0 +1,33 @@
+// The record that Windows 11's command has just shown its group for a
+// selection. Windows 11 puts a package's commands into its full menu ("Show
+// more options") too, asking the command first; the classic handler, built in
+// the same menu right after, reads the record and adds no second group.
+#pragma once
+
+#include <windows.h>
+
+#include "core.h"
+
+// How long a record holds. Explorer asks the command's state and then builds
+// the classic handlers into the same menu, one pass on one thread: a pass
+// slower than this gets both groups, the harmless way to fail. A record that
+// outlives the menu it was meant for could only hide the group of a later menu
+// of the same selection in the same Explorer whose command was not asked,
+// and the first classic menu that matches consumes it.
+constexpr DWORD kCommandShownMs = 3000;
+
+// The command answered visible for this selection, asked by `process` at
+// `now` (GetTickCount).
+void WriteCommandShown(const SelectionHead& head, DWORD process, DWORD now) noexcept;
+// True, once, when the record names this selection and `process` and is at
+// most kCommandShownMs old; the record is then cleared. False on any failure.
+bool TakeCommandShown(const SelectionHead& head, DWORD process, DWORD now) noexcept;
+
+// The command's side: the process that asked (Explorer, across the COM
+// Surrogate's boundary), now.
+void RecordCommandShown(const SelectionHead& head) noexcept;
+// The classic handler's side: this process, now.
+bool CommandJustShown(const SelectionHead& head) noexcept;
+
+// Gives back the shared memory when FreeLibrary unloads the DLL.
+void ReleaseCommandShown() noexcept;

@@ -1,0 +1,116 @@
+// The start of TarnwickUnzip.exe, and keeping it out of our package.
+//
+// Windows runs a class that a package declares with com:SurrogateServer in the
+// COM Surrogate (dllhost.exe) with the package's identity. Microsoft documents
+// the desktop-app policy of a new process (UpdateProcThreadAttribute,
+// PROC_THREAD_ATTRIBUTE_DESKTOP_APP_POLICY, Windows 10 1703 and later):
+// PROCESS_CREATION_DESKTOP_APP_BREAKAWAY_ENABLE_PROCESS_TREE, "the process
+// being created will create any child processes outside of the desktop app
+// runtime environment", is the default when no policy was set; _DISABLE_PROCESS_TREE
+// keeps children inside and "is inherited by the descendant processes until it
+// is overridden by creating a process with" _ENABLE_PROCESS_TREE. Which policy
+// Windows gives the surrogate is not documented, so the program is created with
+// _ENABLE_PROCESS_TREE explicitly: a package update that ends the package's
+// processes must not end an extraction, nor may its window carry our package's
+// name and logo. Outside a package the shell starts it, as it always did.
+#include "program_start.h"
+
+#include <shellapi.h>
+
+
+namespace {
+
+// The shell's execute function, as the program was always started.
+UINT_PTR ShellStart(HWND owner, const std::wstring& program, const std::wstring& parameters, bool noUI) {
+    if (!noUI)
+        return reinterpret_cast<UINT_PTR>(
+            ShellExecuteW(owner, L"open", program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_FLAG_NO_UI;
+    info.hwnd = owner;
+    info.lpVerb = L"open";
+    info.lpFile = program.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    ShellExecuteExW(&info);
+    return reinterpret_cast<UINT_PTR>(info.hInstApp);
+}
+
+#ifndef PROC_THREAD_ATTRIBUTE_DESKTOP_APP_POLICY
+#define PROC_THREAD_ATTRIBUTE_DESKTOP_APP_POLICY 0x00020012  // ProcThreadAttributeValue(18, FALSE, TRUE, FALSE)
+#endif
+#ifndef ERROR_ELEVATION_REQUIRED
+#define ERROR_ELEVATION_REQUIRED 740
+#endif
+#ifndef PROCESS_CREATION_DESKTOP_APP_BREAKAWAY_ENABLE_PROCESS_TREE
+#define PROCESS_CREATION_DESKTOP_APP_BREAKAWAY_ENABLE_PROCESS_TREE 0x01
+#endif
+
+}  // namespace
+
+bool HasPackageIdentity() noexcept {
+    // Windows 8 and later; looked up so that the DLL still loads on Windows 7.
+    using Fn = LONG(WINAPI*)(UINT32*, PWSTR);
+    const auto get = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetCurrentPackageFullName")));
+    UINT32 length = 0;
+    return get && get(&length, nullptr) == ERROR_INSUFFICIENT_BUFFER;  // APPMODEL_ERROR_NO_PACKAGE without one
+}
+
+bool StartOutsidePackage(const std::wstring& program, const std::wstring& parameters) {
+    // The quoted full path, the space the shell puts after it, the parameters:
+    // CreateProcessW takes the program from the quoted path. Made first, so
+    // that nothing below can throw.
+    std::wstring commandLine = program;
+    commandLine += L' ';
+    commandLine += parameters;
+    alignas(8) BYTE storage[256];  // Windows needs well under 100 bytes for one attribute
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage);
+    SIZE_T size = sizeof(storage);
+    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size)) {
+        SetLastError(ERROR_NOT_SUPPORTED);  // the shell starts it
+        return false;
+    }
+    DWORD policy = PROCESS_CREATION_DESKTOP_APP_BREAKAWAY_ENABLE_PROCESS_TREE;
+    DWORD error = ERROR_SUCCESS;
+    if (!UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_DESKTOP_APP_POLICY, &policy, sizeof(policy),
+                                   nullptr, nullptr)) {
+        error = ERROR_NOT_SUPPORTED;  // before Windows 10 1703: the shell starts it
+    } else {
+        STARTUPINFOEXW startup{};
+        startup.StartupInfo.cb = sizeof(startup);
+        startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+        startup.StartupInfo.wShowWindow = SW_SHOWNORMAL;
+        startup.lpAttributeList = attributes;
+        PROCESS_INFORMATION process{};
+        if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                           nullptr, &startup.StartupInfo, &process)) {
+            // A process started from the surrogate may not take the foreground
+            // by itself; this process passes on what right it holds.
+            AllowSetForegroundWindow(process.dwProcessId);
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        } else {
+            error = GetLastError();
+        }
+    }
+    DeleteProcThreadAttributeList(attributes);
+    SetLastError(error);
+    return error == ERROR_SUCCESS;
+}
+
+UINT_PTR StartProgram(HWND owner, const std::wstring& program, const std::wstring& parameters, bool noUI) {
+    if (HasPackageIdentity()) {
+        if (StartOutsidePackage(program, parameters)) return 33;  // above 32: ShellExecuteW's "started"
+        // Only the shell can ask for elevation (for a program that requires
+        // it), and only the shell starts it where the policy is unknown
+        // (before Windows 10 1703); any other failure is the start's own.
+        const DWORD error = GetLastError();
+        if (error != ERROR_ELEVATION_REQUIRED && error != ERROR_NOT_SUPPORTED) {
+            SetLastError(error);
+            return 0;
+        }
+    }
+    return ShellStart(owner, program, parameters, noUI);
+}
