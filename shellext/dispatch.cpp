@@ -83,29 +83,29 @@ private:
 
 }  // namespace
 
-STDMETHODIMP CContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
+STDMETHODIMP CContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* pici) noexcept try {
     ModuleStateGuard state;
-    return ComBoundary([&]() -> HRESULT {
-        if (!pici || pici->cbSize < kInvokeInfoSize) return E_INVALIDARG;
-        int nCommand = -1;
-        if (IS_INTRESOURCE(pici->lpVerb)) {
-            // An offset names an item of the current menu, or nothing.
-            const auto offset = reinterpret_cast<UINT_PTR>(pici->lpVerb);
-            if (offset >= m_menuItems.size()) return E_INVALIDARG;
-            nCommand = m_menuItems[offset].nCommand;
-        } else {
-            nCommand = CommandOfVerb(*pici);
-            if (nCommand < 0) return E_INVALIDARG;
-        }
-        // Hosts may invoke a verb without asking for a menu first, so the
-        // program's folder is read here too.
-        ReadSettings();
-        // A caller that forbids any user interface (a script, a service) is
-        // told of a failure by the result instead of a box nobody may see.
-        const bool noUI = (pici->fMask & CMIC_MASK_FLAG_NO_UI) != 0;
-        const HRESULT hr = RunCommand(pici->hwnd, static_cast<UINT>(nCommand), noUI);
-        return noUI ? hr : S_OK;
-    });
+    if (!pici || pici->cbSize < kInvokeInfoSize) return E_INVALIDARG;
+    int nCommand = -1;
+    if (IS_INTRESOURCE(pici->lpVerb)) {
+        // An offset names an item of the current menu, or nothing.
+        const auto offset = reinterpret_cast<UINT_PTR>(pici->lpVerb);
+        if (offset >= m_menuItems.size()) return E_INVALIDARG;
+        nCommand = m_menuItems[offset].nCommand;
+    } else {
+        nCommand = CommandOfVerb(*pici);
+        if (nCommand < 0) return E_INVALIDARG;
+    }
+    // Hosts may invoke a verb without asking for a menu first, so the
+    // program's folder is read here too.
+    ReadSettings();
+    // A caller that forbids any user interface (a script, a service) is
+    // told of a failure by the result instead of a box nobody may see.
+    const bool noUI = (pici->fMask & CMIC_MASK_FLAG_NO_UI) != 0;
+    const HRESULT hr = RunCommand(pici->hwnd, static_cast<UINT>(nCommand), noUI);
+    return noUI ? hr : S_OK;
+} catch (...) {
+    return CaughtResult();
 }
 
 HRESULT CContextMenu::RunCommand(HWND hwnd, UINT nCommand, bool bNoUI) {
