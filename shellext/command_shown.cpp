@@ -28,9 +28,11 @@ constexpr wchar_t kMappingName[] = L"Local\\Quillshell.CommandShown";
 // items; the command gets them all.
 constexpr size_t kHandlerItems = 16;
 
-INIT_ONCE g_open = INIT_ONCE_STATIC_INIT;
-HANDLE g_mapping = nullptr;
-volatile LONG64* g_word = nullptr;
+struct SharedRecord {
+    INIT_ONCE open;
+    HANDLE mapping;
+    volatile LONG64* word;  // in the mapping's view
+} g_record = {INIT_ONCE_STATIC_INIT, nullptr, nullptr};
 
 // The user this process runs as.
 struct UserSid {
@@ -89,30 +91,29 @@ BOOL CALLBACK OpenRecord(PINIT_ONCE, PVOID, PVOID*) noexcept {
         CloseHandle(mapping);
         return TRUE;
     }
-    g_mapping = mapping;
-    g_word = static_cast<volatile LONG64*>(view);
+    g_record.mapping = mapping;
+    g_record.word = static_cast<volatile LONG64*>(view);
     return TRUE;
 }
 
 volatile LONG64* Record() noexcept {
     if (!kRecordExists) return nullptr;
-    InitOnceExecuteOnce(&g_open, OpenRecord, nullptr, nullptr);
-    return g_word;
+    InitOnceExecuteOnce(&g_record.open, OpenRecord, nullptr, nullptr);
+    return g_record.word;
 }
 
 // FNV-1a over the process, the count as handlers see it and the first path
 // with ASCII letters in one case (a drive letter may come either way).
 uint32_t SelectionHash(const SelectionHead& head, DWORD process) noexcept {
+    const uint32_t count = static_cast<uint32_t>(std::min(head.count, kHandlerItems));
     uint32_t hash = 2166136261u;
-    auto mix = [&](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            hash ^= (value >> (8 * i)) & 0xFF;
-            hash *= 16777619u;
-        }
-    };
-    mix(process, 4);
-    mix(static_cast<uint32_t>(std::min(head.count, kHandlerItems)), 4);
-    for (wchar_t c : head.first) mix(c >= L'a' && c <= L'z' ? c - (L'a' - L'A') : c, 2);
+    for (size_t i = 0; i < 4 + head.first.size(); ++i) {
+        const wchar_t c = i < 4 ? L'\0' : head.first[i - 4];
+        // 16 bits at a time: the process, the count, then each character.
+        const uint32_t unit = i < 2 ? process >> (16 * i) : i < 4 ? count >> (16 * (i - 2))
+                              : c >= L'a' && c <= L'z' ? c - (L'a' - L'A') : c;
+        hash = (hash ^ (unit & 0xFFFF)) * 16777619u;
+    }
     return hash | 1;  // a record is never 0, the empty word
 }
 
@@ -143,7 +144,7 @@ void WriteCommandShown(const SelectionHead& head, DWORD process, DWORD now) noex
 bool TakeCommandShown(const SelectionHead& head, DWORD process, DWORD now) noexcept {
     volatile LONG64* word = Record();
     if (!word) return false;
-    const LONG64 seen = InterlockedCompareExchange64(word, 0, 0);
+    const LONG64 seen = *word;  // an aligned 64-bit read is atomic on x64 and ARM64
     const auto bits = static_cast<uint64_t>(seen);
     if (seen == 0 || now - static_cast<DWORD>(bits >> 32) > kCommandShownMs) return false;
     if (static_cast<uint32_t>(bits) != SelectionHash(head, process)) return false;
@@ -156,13 +157,7 @@ void RecordCommandShown(const SelectionHead& head) noexcept {
     if (const DWORD process = CallerProcess()) WriteCommandShown(head, process, GetTickCount());
 }
 
-bool CommandJustShown(const SelectionHead& head) noexcept {
-    return TakeCommandShown(head, GetCurrentProcessId(), GetTickCount());
-}
-
 void ReleaseCommandShown() noexcept {
-    if (g_word) UnmapViewOfFile(const_cast<LONG64*>(g_word));
-    if (g_mapping) CloseHandle(g_mapping);
-    g_word = nullptr;
-    g_mapping = nullptr;
+    if (g_record.word) UnmapViewOfFile(const_cast<LONG64*>(g_record.word));
+    if (g_record.mapping) CloseHandle(g_record.mapping);  // the DLL goes next: nothing reads them again
 }

@@ -27,7 +27,9 @@ bool TakeCommandShown(const SelectionHead& head, DWORD process, DWORD now) noexc
 // Surrogate's boundary), now.
 void RecordCommandShown(const SelectionHead& head) noexcept;
 // The classic handler's side: this process, now.
-bool CommandJustShown(const SelectionHead& head) noexcept;
+inline bool CommandJustShown(const SelectionHead& head) noexcept {
+    return TakeCommandShown(head, GetCurrentProcessId(), GetTickCount());
+}
 
 // Gives back the shared memory when FreeLibrary unloads the DLL.
 void ReleaseCommandShown() noexcept;

@@ -14,33 +14,33 @@ HRESULT IdentifiersClaimed(UINT count) { return MAKE_HRESULT(SEVERITY_SUCCESS, F
 }  // namespace
 
 STDMETHODIMP CContextMenu::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
-                                            UINT uFlags) {
+                                            UINT uFlags) noexcept try {
     ModuleStateGuard state;
-    return ComBoundary([&] {
-        // A caller that only wants the default item or the verbs builds no menu
-        // of ours: the records of an earlier menu stay valid for its clicks.
-        if (uFlags & (CMF_DEFAULTONLY | CMF_VERBSONLY)) return IdentifiersClaimed(0);
-        // Offsets of later calls name the items of this menu only.
-        m_menuItems.clear();
-        m_nCommands = 0;
-        ReadSettings();
-        if (idCmdLast < idCmdFirst) return IdentifiersClaimed(0);
-        if (!m_bSelectionValid) return IdentifiersClaimed(1);
+    // A caller that only wants the default item or the verbs builds no menu
+    // of ours: the records of an earlier menu stay valid for its clicks.
+    if (uFlags & (CMF_DEFAULTONLY | CMF_VERBSONLY)) return IdentifiersClaimed(0);
+    // Offsets of later calls name the items of this menu only.
+    m_menuItems.clear();
+    m_nCommands = 0;
+    ReadSettings();
+    if (idCmdLast < idCmdFirst) return IdentifiersClaimed(0);
+    if (!m_bSelectionValid) return IdentifiersClaimed(1);
 
-        // Every identifier of the group must lie in [idCmdFirst, idCmdLast], or
-        // our items would collide with other handlers' commands.
-        const UINT size = m_bIsArchive ? kExtractGroupSize : kCreateGroupSize;
-        if (idCmdLast - idCmdFirst < size - 1) return IdentifiersClaimed(0);
-        // Windows 11's command put the same group into this menu a moment ago.
-        if (CommandJustShown(Head())) return IdentifiersClaimed(0);
+    // Every identifier of the group must lie in [idCmdFirst, idCmdLast], or
+    // our items would collide with other handlers' commands.
+    const UINT size = m_bIsArchive ? kExtractGroupSize : kCreateGroupSize;
+    if (idCmdLast - idCmdFirst < size - 1) return IdentifiersClaimed(0);
+    // Windows 11's command put the same group into this menu a moment ago.
+    if (CommandJustShown(Head())) return IdentifiersClaimed(0);
 
-        std::vector<MenuItemInfo> items = BuildGroup(idCmdFirst);
-        m_menuItems = std::move(items);  // nothing below can fail
-        m_nCommands = static_cast<UINT>(m_menuItems.size());
-        if (m_util.IsVistaOrLater()) m_menuBitmap = ItemBitmap(ItemBitmapSize());
-        AddMenuItems(hmenu, indexMenu);
-        return IdentifiersClaimed(m_nCommands + 1);
-    });
+    std::vector<MenuItemInfo> items = BuildGroup(idCmdFirst);
+    m_menuItems = std::move(items);  // nothing below can fail
+    m_nCommands = static_cast<UINT>(m_menuItems.size());
+    if (m_util.IsVistaOrLater()) m_menuBitmap = ItemBitmap(ItemBitmapSize());
+    AddMenuItems(hmenu, indexMenu);
+    return IdentifiersClaimed(m_nCommands + 1);
+} catch (...) {
+    return CaughtResult();
 }
 
 // The shared group as this menu's records; the create group's zip becomes the

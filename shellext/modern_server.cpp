@@ -6,7 +6,7 @@ namespace {
 
 // A lock counts as a live object; an unlock without a lock changes nothing.
 std::atomic<LONG> g_locks{0};
-HRESULT LockServer(BOOL fLock) {
+HRESULT LockServer(BOOL fLock) noexcept {
     if (fLock) {
         ++g_locks;
         ++g_cDllObjects;

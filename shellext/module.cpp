@@ -61,16 +61,15 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID reserved) {
     return TRUE;
 }
 
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+// The SDK declares the exports without noexcept; the try block is the boundary.
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) try {
     ModuleStateGuard state;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!IsEqualCLSID(rclsid, g_serverClass.clsid)) return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new (std::nothrow) CClassFactory(g_serverClass.create);
-    if (!factory) return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return CreateComObject<CClassFactory>(riid, ppv, g_serverClass.create);
+} catch (...) {
+    return CaughtResult();
 }
 
 // The library's own handler would print the exception's demangled name to a

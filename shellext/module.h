@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <new>
 
 #include "win32.h"
 
@@ -60,16 +59,3 @@ public:
 private:
     ActCtxActivation m_activation;
 };
-
-// No exception may leave a COM method: out of memory becomes E_OUTOFMEMORY,
-// anything else E_UNEXPECTED.
-template <typename F>
-HRESULT ComBoundary(F&& f) noexcept {
-    try {
-        return f();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}

@@ -107,10 +107,7 @@ UINT_PTR StartProgram(HWND owner, const std::wstring& program, const std::wstrin
         // it), and only the shell starts it where the policy is unknown
         // (before Windows 10 1703); any other failure is the start's own.
         const DWORD error = GetLastError();
-        if (error != ERROR_ELEVATION_REQUIRED && error != ERROR_NOT_SUPPORTED) {
-            SetLastError(error);
-            return 0;
-        }
+        if (error != ERROR_ELEVATION_REQUIRED && error != ERROR_NOT_SUPPORTED) return 0;  // the last error says why
     }
     return ShellStart(owner, program, parameters, noUI);
 }

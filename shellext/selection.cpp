@@ -58,7 +58,7 @@ SelectionHead HeadOf(const std::vector<std::wstring>& paths, const std::vector<D
 }  // namespace
 
 // Initialize can be called more than once: each call starts a fresh selection.
-STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) {
+STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) noexcept try {
     m_bSelectionValid = FALSE;
     m_bIsArchive = FALSE;
     m_selectedFiles.clear();
@@ -73,25 +73,25 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
     m_pDataObject = pdtobj;
     m_pDataObject->AddRef();
 
-    return ComBoundary([&] {
-        std::vector<std::wstring> paths = ReadSelection(pdtobj);
-        std::wstring last = paths.empty() ? std::wstring() : paths.back();
-        const size_t items = paths.size();
-        paths.erase(std::remove_if(paths.begin(), paths.end(), [](const std::wstring& p) { return p.empty(); }),
-                    paths.end());
-        // A selection with an unreadable item gets no menu.
-        const bool complete = items > 0 && paths.size() == items;
-        std::vector<DWORD> attributes = complete ? ReadAttributes(pdtobj, items) : std::vector<DWORD>();
-        const bool archive = paths.size() == 1 && IsArchiveSelection(m_util, HeadOf(paths, attributes));
+    std::vector<std::wstring> paths = ReadSelection(pdtobj);
+    std::wstring last = paths.empty() ? std::wstring() : paths.back();
+    const size_t items = paths.size();
+    paths.erase(std::remove_if(paths.begin(), paths.end(), [](const std::wstring& p) { return p.empty(); }),
+                paths.end());
+    // A selection with an unreadable item gets no menu.
+    const bool complete = items > 0 && paths.size() == items;
+    std::vector<DWORD> attributes = complete ? ReadAttributes(pdtobj, items) : std::vector<DWORD>();
+    const bool archive = paths.size() == 1 && IsArchiveSelection(m_util, HeadOf(paths, attributes));
 
-        // Nothing above changed the handler: a failure leaves an empty selection.
-        m_selectedFiles = std::move(paths);
-        m_itemAttributes = std::move(attributes);
-        m_currentFile = std::move(last);
-        m_bSelectionValid = complete;
-        m_bIsArchive = archive;
-        return S_OK;
-    });
+    // Nothing above changed the handler: a failure leaves an empty selection.
+    m_selectedFiles = std::move(paths);
+    m_itemAttributes = std::move(attributes);
+    m_currentFile = std::move(last);
+    m_bSelectionValid = complete;
+    m_bIsArchive = archive;
+    return S_OK;
+} catch (...) {
+    return CaughtResult();
 }
 
 SelectionHead CContextMenu::Head() const { return HeadOf(m_selectedFiles, m_itemAttributes); }

@@ -239,6 +239,7 @@ TEST_F(DispatchTest, VerbChoiceAndSize) {
         {ex, true, "test", L"UnpackHere", L"?UnpackHere?"},
         {ex, false, "test", L"UnpackHere", L"?Test?"},
         {ex, true, "unpackto", nullptr, L"?UnpackTo?"},
+        {ex, true, nullptr, L"unpackhere", L"?UnpackHere?"},  // no ANSI verb: not offset 0
         {sizeof(CMINVOKECOMMANDINFOEX), true, "test", L"UNPACKHERE", L"?UnpackHere?"},
         {base - 1, false, "test", nullptr, nullptr},
         {base - 1, true, "test", L"test", nullptr},
@@ -251,7 +252,7 @@ TEST_F(DispatchTest, VerbChoiceAndSize) {
     };
     Select({scratch.File(L"Photos.zip")});
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.cbSize << (c.unicode ? " unicode " : " ") << c.verbA);
+        SCOPED_TRACE(testing::Message() << c.cbSize << (c.unicode ? " unicode " : " ") << (c.verbA ? c.verbA : "(null)"));
         const HRESULT hr = InvokeVerbs(handler, c.verbA, c.verbW, c.cbSize, c.unicode);
         if (c.token)
             EXPECT_EQ(Started(hr).token, c.token);
