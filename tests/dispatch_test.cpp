@@ -188,6 +188,35 @@ TEST_F(DispatchTest, CommandTakesTheWholeArray) {
     text->Release();
 }
 
+// A click reads the paths in one call, the array's data object's drop list,
+// where the command runs (the COM Surrogate: each item read is two calls into
+// Explorer); item by item when the array gives no data object or no drop list
+// that names every item.
+TEST_F(DispatchTest, CommandReadsTheArrayInOneCall) {
+    using Data = TestItemArray::Data;
+    const struct {
+        const char* name;
+        Data data;
+        DWORD highest;  // the highest item read
+    } cases[] = {
+        {"a drop list", Data::kDropList, 0},
+        {"no data object", Data::kNone, 999},
+        {"a data object without a drop list", Data::kNoDropList, 999},
+        {"a drop list short of one item", Data::kDropListShortOfOne, 999},
+    };
+    std::string expected;
+    for (DWORD i = 0; i < 1000; ++i) expected += "C:\\Many\\file" + std::to_string(i) + ".txt*";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto* items = new TestItemArray(
+            1000, [](DWORD i) { return L"C:\\Many\\file" + std::to_wstring(i) + L".txt"; }, SFGAO_FILESYSTEM, c.data);
+        const Start start = Started(InvokeCommandAt(items, 1));
+        EXPECT_EQ(start.list, expected);
+        EXPECT_EQ(items->highestItem(), c.highest);
+        items->Release();
+    }
+}
+
 // Before any menu, no offset names an item: offset 0 ran "?Decompress?".
 TEST_F(DispatchTest, NoMenuNoOffsets) {
     Select({scratch.File(L"notes.txt")}, false);

@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 
+#include "command_shown.h"
 #include "shell_support.h"
 #include "support.h"
 
@@ -29,6 +31,18 @@ std::vector<BYTE> WithMyComputer(const std::wstring& file) {
     CoTaskMemFree(computer);
     CoTaskMemFree(item);
     return block;
+}
+
+// Runs this program's DISABLED_ClassicGroupOf for `path` in a process of its own.
+bool ClassicGroupInAnotherProcess(const std::wstring& path) {
+    wchar_t self[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    SetEnvironmentVariableW(L"QUILL_CLASSIC_OF", path.c_str());
+    const ProcessResult result = RunProcess(
+        Quote(self) + L" --gtest_also_run_disabled_tests --gtest_filter=MenuTest.DISABLED_ClassicGroupOf");
+    SetEnvironmentVariableW(L"QUILL_CLASSIC_OF", nullptr);
+    if (result.exitCode != 0) ADD_FAILURE() << result.out;
+    return result.exitCode == 0;
 }
 
 struct Shown {
@@ -512,6 +526,74 @@ TEST_F(MenuTest, TheCommandReadsOnlyTheFirstItem) {
     EXPECT_GT(items->itemsMade(), 0u);
     EXPECT_EQ(items->highestItem(), 0u);
     items->Release();
+}
+
+// Windows 11 puts the command into its full menu too ("Show more options"),
+// asking its state first: the classic group that follows for the same
+// selection in the same process adds nothing. In every other case it shows.
+TEST_F(MenuTest, OneGroupPerMenu) {
+    // Windows 11 is 64-bit only: a 32-bit handler never hides its group.
+    const bool hides = sizeof(void*) == 8;
+    auto command = [](const std::vector<std::wstring>& paths) {
+        IShellItemArray* items = ShellItems(paths);
+        ASSERT_NE(items, nullptr);
+        EXPECT_EQ(RightClickCommand(items).root.state, DWORD(ECS_ENABLED));
+        items->Release();
+    };
+    auto record = [](const std::wstring& path, DWORD age) {
+        SelectionHead head;
+        head.count = 1;
+        head.first = path;
+        WriteCommandShown(head, GetCurrentProcessId(), GetTickCount() - age);
+    };
+    std::vector<std::wstring> sixteen;
+    for (int i = 0; i < 16; ++i) sixteen.push_back(scratch.File(L"many" + std::to_wstring(i + 10) + L".txt"));
+    const std::wstring a = scratch.File(L"a.txt"), b = scratch.File(L"b.txt"), c = scratch.File(L"c.txt"),
+                       d = scratch.File(L"d.txt"), e = scratch.File(L"e.txt"), f = scratch.File(L"f.txt"),
+                       g = scratch.File(L"g.txt");
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        std::vector<std::wstring> classic;
+        bool otherProcess;
+        bool hidden;
+    } cases[] = {
+        {"the command asked first", [&] { command({a}); }, {a}, false, hides},
+        {"the next menu of that selection", [] {}, {a}, false, false},
+        {"another selection", [&] { command({b}); }, {c}, false, false},
+        {"more items with the same first one", [&] { command({d}); }, {d, e}, false, false},
+        {"the first 16 of a larger selection",
+         [&] {
+             auto* items = new TestItemArray(40, [&](DWORD i) { return sixteen[i % 16]; }, SFGAO_FILESYSTEM);
+             EXPECT_EQ(RightClickCommand(items).root.state, DWORD(ECS_ENABLED));
+             items->Release();
+         },
+         sixteen, false, hides},
+        {"another process", [&] { command({e}); }, {e}, true, false},
+        {"a record just written", [&] { record(f, 0); }, {f}, false, hides},
+        {"a record too old", [&] { record(g, kCommandShownMs + 1); }, {g}, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.before();
+        if (c.otherProcess) {
+            EXPECT_TRUE(ClassicGroupInAnotherProcess(c.classic.front()));
+            continue;
+        }
+        const Shown shown = RightClickPaths(c.classic);
+        EXPECT_EQ(shown.ours.empty(), c.hidden);
+        if (c.hidden) {
+            EXPECT_EQ(shown.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0));
+        }
+    }
+}
+
+// The other process of OneGroupPerMenu: the classic menu of the file that
+// QUILL_CLASSIC_OF names holds the group.
+TEST_F(MenuTest, DISABLED_ClassicGroupOf) {
+    wchar_t path[MAX_PATH] = L"";
+    ASSERT_GT(GetEnvironmentVariableW(L"QUILL_CLASSIC_OF", path, MAX_PATH), 0u);
+    EXPECT_FALSE(RightClickPaths({path}).ours.empty());
 }
 
 // Each menu's offsets name its own items; a query for verbs only keeps them.

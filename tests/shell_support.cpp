@@ -1,6 +1,7 @@
 #include "shell_support.h"
 
 #include <shellapi.h>
+#include <shlguid.h>
 #include <shlwapi.h>
 
 #include <cstddef>
@@ -318,6 +319,22 @@ IExplorerCommand* SubCommandAt(IExplorerCommand* root, size_t index) {
 STDMETHODIMP TestItemArray::GetAttributes(SIATTRIBFLAGS, SFGAOF mask, SFGAOF* attributes) {
     *attributes = m_count ? m_attributes & mask : 0;  // every item has the same
     return *attributes == mask ? S_OK : S_FALSE;
+}
+
+TestItemArray::~TestItemArray() {
+    if (m_dataObject) m_dataObject->Release();
+}
+
+STDMETHODIMP TestItemArray::BindToHandler(IBindCtx*, REFGUID handler, REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    if (m_data == Data::kNone || !IsEqualGUID(handler, BHID_DataObject)) return E_NOTIMPL;
+    if (!m_dataObject) {
+        std::vector<std::wstring> paths;
+        const DWORD listed = m_data == Data::kDropListShortOfOne ? m_count - 1 : m_count;
+        for (DWORD i = 0; i < listed; ++i) paths.push_back(m_pathOf(i));
+        m_dataObject = m_data == Data::kNoDropList ? TestDataObject::Failing() : TestDataObject::Wide(paths);
+    }
+    return m_dataObject->QueryInterface(riid, ppv);
 }
 
 STDMETHODIMP TestItemArray::GetItemAt(DWORD index, IShellItem** item) {
