@@ -40,9 +40,6 @@ UINT_PTR ShellStart(HWND owner, const std::wstring& program, const std::wstring&
 #ifndef PROC_THREAD_ATTRIBUTE_DESKTOP_APP_POLICY
 #define PROC_THREAD_ATTRIBUTE_DESKTOP_APP_POLICY 0x00020012  // ProcThreadAttributeValue(18, FALSE, TRUE, FALSE)
 #endif
-#ifndef ERROR_ELEVATION_REQUIRED
-#define ERROR_ELEVATION_REQUIRED 740
-#endif
 #ifndef PROCESS_CREATION_DESKTOP_APP_BREAKAWAY_ENABLE_PROCESS_TREE
 #define PROCESS_CREATION_DESKTOP_APP_BREAKAWAY_ENABLE_PROCESS_TREE 0x01
 #endif
@@ -58,56 +55,45 @@ bool HasPackageIdentity() noexcept {
     return get && get(&length, nullptr) == ERROR_INSUFFICIENT_BUFFER;  // APPMODEL_ERROR_NO_PACKAGE without one
 }
 
+bool CreateProgramProcess(std::wstring& commandLine, LPPROC_THREAD_ATTRIBUTE_LIST attributes) noexcept {
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = SW_SHOWNORMAL;
+    startup.lpAttributeList = attributes;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, attributes ? EXTENDED_STARTUPINFO_PRESENT : 0,
+                        nullptr, nullptr, &startup.StartupInfo, &process))
+        return false;
+    // A process started from the surrogate may not take the foreground by
+    // itself; this process passes on what right it holds.
+    AllowSetForegroundWindow(process.dwProcessId);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
 bool StartOutsidePackage(const std::wstring& program, const std::wstring& parameters) {
-    // The quoted full path, the space the shell puts after it, the parameters:
-    // CreateProcessW takes the program from the quoted path. Made first, so
-    // that nothing below can throw.
-    std::wstring commandLine = program;
-    commandLine += L' ';
-    commandLine += parameters;
+    std::wstring commandLine = ProgramCommandLine(program, parameters);  // first: nothing below throws
     alignas(8) BYTE storage[256];  // Windows needs well under 100 bytes for one attribute
     auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage);
     SIZE_T size = sizeof(storage);
-    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size)) {
-        SetLastError(ERROR_NOT_SUPPORTED);  // the shell starts it
-        return false;
-    }
     DWORD policy = PROCESS_CREATION_DESKTOP_APP_BREAKAWAY_ENABLE_PROCESS_TREE;
-    DWORD error = ERROR_SUCCESS;
-    if (!UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_DESKTOP_APP_POLICY, &policy, sizeof(policy),
-                                   nullptr, nullptr)) {
-        error = ERROR_NOT_SUPPORTED;  // before Windows 10 1703: the shell starts it
-    } else {
-        STARTUPINFOEXW startup{};
-        startup.StartupInfo.cb = sizeof(startup);
-        startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
-        startup.StartupInfo.wShowWindow = SW_SHOWNORMAL;
-        startup.lpAttributeList = attributes;
-        PROCESS_INFORMATION process{};
-        if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                           nullptr, &startup.StartupInfo, &process)) {
-            // A process started from the surrogate may not take the foreground
-            // by itself; this process passes on what right it holds.
-            AllowSetForegroundWindow(process.dwProcessId);
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
-        } else {
-            error = GetLastError();
-        }
+    DWORD error = ERROR_NOT_SUPPORTED;  // before Windows 10 1703: the shell starts it
+    if (InitializeProcThreadAttributeList(attributes, 1, 0, &size)) {
+        if (UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_DESKTOP_APP_POLICY, &policy,
+                                      sizeof(policy), nullptr, nullptr))
+            error = CreateProgramProcess(commandLine, attributes) ? ERROR_SUCCESS : GetLastError();
+        DeleteProcThreadAttributeList(attributes);
     }
-    DeleteProcThreadAttributeList(attributes);
     SetLastError(error);
     return error == ERROR_SUCCESS;
 }
 
 UINT_PTR StartProgram(HWND owner, const std::wstring& program, const std::wstring& parameters, bool noUI) {
-    if (HasPackageIdentity()) {
-        if (StartOutsidePackage(program, parameters)) return 33;  // above 32: ShellExecuteW's "started"
-        // Only the shell can ask for elevation (for a program that requires
-        // it), and only the shell starts it where the policy is unknown
-        // (before Windows 10 1703); any other failure is the start's own.
-        const DWORD error = GetLastError();
-        if (error != ERROR_ELEVATION_REQUIRED && error != ERROR_NOT_SUPPORTED) return 0;  // the last error says why
-    }
+    // A start that fails outside the package is left to the shell, which then
+    // fails (or asks for elevation) as it always did: the user and the caller
+    // are told exactly what they were told before.
+    if (HasPackageIdentity() && StartOutsidePackage(program, parameters)) return 33;  // above 32: started
     return ShellStart(owner, program, parameters, noUI);
 }

@@ -16,9 +16,20 @@ UINT_PTR StartProgram(HWND owner, const std::wstring& program, const std::wstrin
 
 // The start outside the package: CreateProcessW of the same program with the
 // command line the shell would give it ("<program> <parameters>"). False with
-// the last error set when it failed, or cannot be made here (before Windows 10
-// 1703) and the shell must start it.
+// the last error set when it failed, ERROR_NOT_SUPPORTED before Windows 10 1703.
 bool StartOutsidePackage(const std::wstring& program, const std::wstring& parameters);
+
+// The command line the shell gives the program: the quoted path, a space, the
+// parameters (CreateProcessW then takes the program from the quoted path).
+inline std::wstring ProgramCommandLine(const std::wstring& program, const std::wstring& parameters) {
+    std::wstring commandLine = program;
+    commandLine += L' ';
+    return commandLine += parameters;
+}
+// CreateProcessW of that command line in this process's current folder, shown
+// normally, with `attributes` (or none); the started process may take the
+// foreground. False with the last error set.
+bool CreateProgramProcess(std::wstring& commandLine, LPPROC_THREAD_ATTRIBUTE_LIST attributes) noexcept;
 
 // Whether this process runs with a package's identity.
 bool HasPackageIdentity() noexcept;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "command_support.h"
+#include "program_start.h"
 #include "shell_support.h"
 #include "support.h"
 
@@ -214,6 +215,46 @@ TEST_F(DispatchTest, CommandReadsTheArrayInOneCall) {
         EXPECT_EQ(start.list, expected);
         EXPECT_EQ(items->highestItem(), c.highest);
         items->Release();
+    }
+}
+
+// From a process with a package's identity the program is created outside the
+// package, by CreateProcessW: with the command line and the errors that the
+// shell's start gives. Wine knows no desktop-app policy, so the same creation
+// runs here without it; StartOutsidePackage adds the policy where Windows has it.
+TEST_F(DispatchTest, StartOutsideThePackageAsTheShellStarts) {
+    EXPECT_FALSE(HasPackageIdentity());
+    const std::wstring parameters = L" ?Test? \"C:\\In\\list.txt\" \"NULL\"";
+    auto created = [&](const std::wstring& exe) {
+        std::wstring commandLine = ProgramCommandLine(exe, parameters);
+        SetLastError(ERROR_SUCCESS);
+        return CreateProgramProcess(commandLine, nullptr) ? ERROR_SUCCESS : GetLastError();
+    };
+    auto shell = [&](const std::wstring& exe) {
+        SetLastError(ERROR_SUCCESS);
+        const auto result = reinterpret_cast<INT_PTR>(
+            ShellExecuteW(nullptr, L"open", exe.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
+        return result > 32 ? ERROR_SUCCESS : GetLastError();
+    };
+    const std::wstring exe = Quote(program.dir() + L"\\TarnwickUnzip.exe");
+    Record ours, theShells;
+    ASSERT_EQ(created(exe), DWORD(ERROR_SUCCESS));
+    ASSERT_TRUE(program.Wait(&ours));
+    ASSERT_EQ(shell(exe), DWORD(ERROR_SUCCESS));
+    ASSERT_TRUE(program.Wait(&theShells));
+    EXPECT_EQ(ours.commandLine, theShells.commandLine);
+    // A creation that fails is left to the shell, whose errors are then the user's.
+    for (const wchar_t* missing : {L"\\gone\\TarnwickUnzip.exe", L"\\TarnwickUnzip2.exe"}) {
+        SCOPED_TRACE(missing);
+        const std::wstring path = Quote(program.dir() + missing);
+        EXPECT_NE(created(path), DWORD(ERROR_SUCCESS));
+        EXPECT_NE(shell(path), DWORD(ERROR_SUCCESS));
+    }
+    if (StartOutsidePackage(exe, parameters)) {
+        ASSERT_TRUE(program.Wait(&ours));
+        EXPECT_EQ(ours.commandLine, theShells.commandLine);
+    } else {
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED)) << "the shell must start it instead";
     }
 }
 
