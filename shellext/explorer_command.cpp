@@ -186,9 +186,9 @@ public:
         const Classified c = Classify(psiItemArray);
         if (c.valid && InGroup(m_item.nCommand, c.archive)) {
             for (const GroupItem& item : MakeGroup(CShellUtil(), c.head, c.archive).items)
-                if (item.nCommand == m_item.nCommand) return CopyOut(item.strCaption.c_str(), ppszName);
+                if (item.nCommand == m_item.nCommand) return CopyOut(MenuText(item.strCaption).c_str(), ppszName);
         }
-        return CopyOut(m_item.strCaption.c_str(), ppszName);
+        return CopyOut(MenuText(m_item.strCaption).c_str(), ppszName);
     } catch (...) {
         return CaughtResult();
     }

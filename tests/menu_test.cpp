@@ -158,7 +158,7 @@ TEST_F(MenuTest, OneArchiveGetsTheExtractGroup) {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"Photos.zip", L"Photos"},          {L"CAPS.Zip", L"CAPS"},  {L"disk.001", L"disk"},
         {L"disk.000", L"disk"},              {L"Backup.part2.rar", L"Backup"},
-        {L"Backup.part02.rar", L"Backup"},   {L"a.tar.zip", L"a.tar"},
+        {L"Backup.part02.rar", L"Backup"},   {L"a.tar.zip", L"a.tar"},    {L"R&D.zip", L"R&D"},
     };
     for (auto [name, folder] : cases) {
         SCOPED_TRACE(name);
@@ -176,6 +176,7 @@ TEST_F(MenuTest, AnythingElseGetsTheZipGroup) {
         {{scratch.File(L"disk.002")}, L"disk.zip"},
         {{scratch.File(L"x.ar")}, L"x.zip"},
         {{scratch.File(L"readme")}, L"readme.zip"},
+        {{scratch.File(L"R&D.txt")}, L"R&D.zip"},  // shown as typed, not as a shortcut
         {{scratch.Folder(L"Archive.zip")}, L"Archive.zip.zip"},  // folders are never archives
         {{scratch.Folder(L"Photos")}, L"Photos.zip"},
         {{scratch.File(L"x.zip"), scratch.File(L"y.rar")}, nullptr},  // two archives: named after their folder
