@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 #include "shell_support.h"
 #include "support.h"
@@ -373,6 +374,17 @@ TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
     }
     for (auto [s, b] : bySize) EXPECT_NE(GetObjectType(b), 0u) << s << " px: every size stays alive";
     EXPECT_EQ(bySize.size(), size == 16 ? 1u : 2u);
+    // Another window's thread draws its own: a bitmap is selected into one DC at a time.
+    HBITMAP other = nullptr;
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE);
+        Shown shown = RightClickPaths({scratch.File(L"notes.txt")});
+        if (shown.ours.size() >= 3) other = shown.ours[1].item;
+        CoUninitialize();
+    }).join();
+    EXPECT_NE(other, nullptr);
+    EXPECT_NE(other, bitmap) << "one bitmap for two threads";
 
     DIBSECTION dib{};
     ASSERT_EQ(GetObjectW(bitmap, sizeof(dib), &dib), int(sizeof(dib))) << "not a DIB section";
