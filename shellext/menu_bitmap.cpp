@@ -56,7 +56,6 @@ struct DpiFunctions {
 };
 INIT_ONCE g_dpiOnce = INIT_ONCE_STATIC_INIT;
 DpiFunctions g_dpi;
-HMODULE g_shcore = nullptr;  // our reference, given back at an unload
 
 template <typename F>
 void Find(F& function, HMODULE module, const char* name) {
@@ -72,9 +71,14 @@ BOOL CALLBACK FindDpiFunctions(PINIT_ONCE, PVOID, PVOID*) {
     Find(g_dpi.awareness, user32, "GetAwarenessFromDpiAwarenessContext");
     // Only on Windows 10, where the rest is: shcore has no GetDpiForMonitor
     // before 8.1, and Windows 7 without its loader update refuses the flag.
-    if (g_dpi.forSystem && g_dpi.metricsForDpi && g_dpi.threadContext && g_dpi.awareness)
-        g_shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    Find(g_dpi.forMonitor, g_shcore, "GetDpiForMonitor");
+    // Pinned for the process: the unload (DllMain, under the loader lock) must
+    // not free a library.
+    HMODULE shcore = nullptr;
+    if (g_dpi.forSystem && g_dpi.metricsForDpi && g_dpi.threadContext && g_dpi.awareness &&
+        LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) &&
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"shcore.dll", &shcore))
+        shcore = nullptr;
+    Find(g_dpi.forMonitor, shcore, "GetDpiForMonitor");
     return TRUE;
 }
 
@@ -235,7 +239,4 @@ void ReleaseMenuBitmaps() noexcept {
         if (slot.bitmap) DeleteObject(slot.bitmap);
         slot = {};
     }
-    // Never called while the process ends, when FreeLibrary is not safe.
-    if (g_shcore) FreeLibrary(g_shcore);
-    g_shcore = nullptr;
 }
