@@ -14,7 +14,7 @@
 
 // One inserted menu item.
 struct MenuItemInfo {
-    std::wstring strCaption;  // the text exactly as inserted
+    std::wstring strCaption;  // the caption; the menu gets its MenuText
     int nCommand;             // command index in the verb table
     UINT nCmdId;              // menu identifier: idCmdFirst + place in the group
 };
@@ -47,7 +47,7 @@ private:
     void ReadSettings();
     // menu.cpp
     std::vector<MenuItemInfo> BuildGroup(UINT idCmdFirst);
-    UINT AddMenuItems(HMENU hmenu, UINT indexMenu);
+    UINT AddMenuItems(HMENU hmenu, UINT indexMenu, const std::vector<std::wstring>& texts);
     BOOL InsertItem(HMENU hmenu, UINT nCmdId, UINT nPosition, const wchar_t* text, UINT cch);
     // dispatch.cpp
     HRESULT RunCommand(HWND hwnd, UINT nCommand, bool bNoUI);

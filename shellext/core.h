@@ -55,6 +55,10 @@ struct CommandGroup {
 // The extract group for an archive, else the create group.
 CommandGroup MakeGroup(const CShellUtil& util, const SelectionHead& head, bool archive);
 
+// A caption as a menu item's text: menus read "&" as the mark of the next
+// letter's shortcut, so each "&" of a name is doubled to show as itself.
+std::wstring MenuText(const std::wstring& caption);
+
 // settings.cpp: the folder that holds TarnwickUnzip.exe. A read that fails in
 // any way leaves `directory` as it was.
 void ReadProgramFolder(std::wstring& directory);

@@ -188,9 +188,9 @@ public:
         const Classified c = Classify(psiItemArray);
         if (c.valid && InGroup(m_item.nCommand, c.archive)) {
             for (const GroupItem& item : MakeGroup(CShellUtil(), c.head, c.archive).items)
-                if (item.nCommand == m_item.nCommand) return CopyOut(item.strCaption.c_str(), ppszName);
+                if (item.nCommand == m_item.nCommand) return CopyOut(MenuText(item.strCaption).c_str(), ppszName);
         }
-        return CopyOut(m_item.strCaption.c_str(), ppszName);
+        return CopyOut(MenuText(m_item.strCaption).c_str(), ppszName);
     } catch (...) {
         return CaughtResult();
     }
@@ -266,24 +266,26 @@ public:
         *m_root.put() = root;
     }
 
-    STDMETHODIMP Next(ULONG celt, IExplorerCommand** pUICommand, ULONG* pceltFetched) noexcept override {
+    // All or nothing: the caller's array gets the commands only once every
+    // one is made; on a failure it holds nulls and the position stays.
+    STDMETHODIMP Next(ULONG celt, IExplorerCommand** pUICommand, ULONG* pceltFetched) noexcept override try {
         if (pceltFetched) *pceltFetched = 0;
         if (!pUICommand || (celt > 1 && !pceltFetched)) return E_POINTER;
-        ULONG fetched = 0;
-        for (; fetched < celt && m_next < m_items.size(); ++fetched, ++m_next) {
-            IExplorerCommand* command = nullptr;
-            try {
-                command = new (std::nothrow) CSubCommand(m_root.get(), m_items[m_next]);
-            } catch (const std::bad_alloc&) {  // the caption's copy
-            }
-            if (!command) {
-                for (ULONG i = 0; i < fetched; ++i) pUICommand[i]->Release();
-                return E_OUTOFMEMORY;
-            }
-            pUICommand[fetched] = command;
+        for (ULONG i = 0; i < celt; ++i) pUICommand[i] = nullptr;
+        std::vector<ComPtr<IExplorerCommand>> made;
+        for (size_t next = m_next; made.size() < celt && next < m_items.size(); ++next) {
+            made.emplace_back();
+            const HRESULT hr = CreateComObject<CSubCommand>(IID_IExplorerCommand, made.back().put_void(), m_root.get(),
+                                                            m_items[next]);
+            if (FAILED(hr)) return hr;
         }
+        for (size_t i = 0; i < made.size(); ++i) pUICommand[i] = made[i].detach();
+        const auto fetched = static_cast<ULONG>(made.size());
+        m_next += fetched;
         if (pceltFetched) *pceltFetched = fetched;
         return fetched == celt ? S_OK : S_FALSE;
+    } catch (...) {
+        return CaughtResult();
     }
     STDMETHODIMP Skip(ULONG celt) noexcept override {
         const size_t left = m_items.size() - m_next;

@@ -32,6 +32,16 @@ std::wstring MakeZipName(const CShellUtil& util, const SelectionHead& head) {
     return (IsFolderItem(util, s, head.firstFolder) ? s : util.GetBaseName(s)) + L".zip";
 }
 
+std::wstring MenuText(const std::wstring& caption) {
+    std::wstring text;
+    text.reserve(caption.size());
+    for (wchar_t c : caption) {
+        if (c == L'&') text += L'&';
+        text += c;
+    }
+    return text;
+}
+
 CommandGroup MakeGroup(const CShellUtil& util, const SelectionHead& head, bool archive) {
     if (archive) {
         const std::wstring folder = util.GetExtractFolderName(head.first);

@@ -34,10 +34,13 @@ STDMETHODIMP CContextMenu::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT id
     if (CommandJustShown(Head())) return IdentifiersClaimed(0);
 
     std::vector<MenuItemInfo> items = BuildGroup(idCmdFirst);
+    std::vector<std::wstring> texts;
+    texts.reserve(items.size());
+    for (const MenuItemInfo& item : items) texts.push_back(MenuText(item.strCaption));
     m_menuItems = std::move(items);  // nothing below can fail
     m_nCommands = static_cast<UINT>(m_menuItems.size());
     if (m_util.IsVistaOrLater()) m_menuBitmap = ItemBitmap(ItemBitmapSize());
-    AddMenuItems(hmenu, indexMenu);
+    AddMenuItems(hmenu, indexMenu, texts);
     return IdentifiersClaimed(m_nCommands + 1);
 } catch (...) {
     return CaughtResult();
@@ -55,18 +58,18 @@ std::vector<MenuItemInfo> CContextMenu::BuildGroup(UINT idCmdFirst) {
     return items;
 }
 
-// Inserts this menu's records between two separators, from indexMenu on.
-UINT CContextMenu::AddMenuItems(HMENU hmenu, UINT indexMenu) {
+// Inserts this menu's records, with their texts, between two separators, from
+// indexMenu on.
+UINT CContextMenu::AddMenuItems(HMENU hmenu, UINT indexMenu, const std::vector<std::wstring>& texts) {
     // A position past the end (such as -1) appends; counting on from it would
     // wrap around and put the items at the top, away from their separator.
     const int count = GetMenuItemCount(hmenu);
     if (count >= 0 && indexMenu > static_cast<UINT>(count)) indexMenu = static_cast<UINT>(count);
     InsertMenuW(hmenu, indexMenu, MF_SEPARATOR | MF_BYPOSITION, 0, nullptr);
     UINT position = indexMenu + 1;
-    for (const MenuItemInfo& item : m_menuItems) {
-        if (!item.strCaption.empty())
-            InsertItem(hmenu, item.nCmdId, position, item.strCaption.c_str(),
-                       static_cast<UINT>(item.strCaption.size()));
+    for (size_t i = 0; i < m_menuItems.size(); ++i) {
+        const std::wstring& text = texts[i];
+        if (!text.empty()) InsertItem(hmenu, m_menuItems[i].nCmdId, position, text.c_str(), static_cast<UINT>(text.size()));
         ++position;
     }
     InsertMenuW(hmenu, position, MF_SEPARATOR | MF_BYPOSITION, 0, nullptr);

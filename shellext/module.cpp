@@ -43,14 +43,16 @@ HANDLE PreparedActCtx() noexcept {
 
 // Bookkeeping only: anything that loads libraries or creates objects waits
 // for the first guarded call. An unload by FreeLibrary gives back what the
-// module made. When the process ends (reserved is then not null) nothing is
-// freed: its other threads were stopped wherever they were, a lock may never
-// be released, and Windows takes back every object and handle with the process.
+// module made, under the loader lock: no library freed, no lock taken. When
+// the process ends (reserved is then not null) nothing is freed: its other
+// threads were stopped wherever they were, and Windows takes back every object
+// and handle with the process. Thread notifications stay on: the static C and
+// C++ runtime's TLS callbacks free each thread's data at DLL_THREAD_DETACH
+// (DisableThreadLibraryCalls: not for a DLL linked to the static CRT).
 BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_hInstance = hInstance;
         g_cDllObjects = 0;
-        DisableThreadLibraryCalls(hInstance);
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         ReleaseMenuBitmaps();
         ReleaseSettingsKey();

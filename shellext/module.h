@@ -42,8 +42,8 @@ int ItemBitmapSize() noexcept;
 HBITMAP ItemBitmap(int size) noexcept;
 
 // What the module made on first use, given back when FreeLibrary unloads the
-// DLL (never while the process ends): the bitmaps and the library that sizing
-// them loaded (menu_bitmap.cpp), the settings key kept open (settings.cpp).
+// DLL (never while the process ends), from DllMain: the bitmaps
+// (menu_bitmap.cpp), the settings key kept open (settings.cpp).
 void ReleaseMenuBitmaps() noexcept;
 void ReleaseSettingsKey() noexcept;
 

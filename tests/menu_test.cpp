@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "command_shown.h"
 #include "shell_support.h"
@@ -172,7 +173,7 @@ TEST_F(MenuTest, OneArchiveGetsTheExtractGroup) {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"Photos.zip", L"Photos"},          {L"CAPS.Zip", L"CAPS"},  {L"disk.001", L"disk"},
         {L"disk.000", L"disk"},              {L"Backup.part2.rar", L"Backup"},
-        {L"Backup.part02.rar", L"Backup"},   {L"a.tar.zip", L"a.tar"},
+        {L"Backup.part02.rar", L"Backup"},   {L"a.tar.zip", L"a.tar"},    {L"R&D.zip", L"R&D"},
     };
     for (auto [name, folder] : cases) {
         SCOPED_TRACE(name);
@@ -190,6 +191,7 @@ TEST_F(MenuTest, AnythingElseGetsTheZipGroup) {
         {{scratch.File(L"disk.002")}, L"disk.zip"},
         {{scratch.File(L"x.ar")}, L"x.zip"},
         {{scratch.File(L"readme")}, L"readme.zip"},
+        {{scratch.File(L"R&D.txt")}, L"R&D.zip"},  // shown as typed, not as a shortcut
         {{scratch.Folder(L"Archive.zip")}, L"Archive.zip.zip"},  // folders are never archives
         {{scratch.Folder(L"Photos")}, L"Photos.zip"},
         {{scratch.File(L"x.zip"), scratch.File(L"y.rar")}, nullptr},  // two archives: named after their folder
@@ -386,6 +388,17 @@ TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
     }
     for (auto [s, b] : bySize) EXPECT_NE(GetObjectType(b), 0u) << s << " px: every size stays alive";
     EXPECT_EQ(bySize.size(), size == 16 ? 1u : 2u);
+    // Another window's thread draws its own: a bitmap is selected into one DC at a time.
+    HBITMAP other = nullptr;
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE);
+        Shown shown = RightClickPaths({scratch.File(L"notes.txt")});
+        if (shown.ours.size() >= 3) other = shown.ours[1].item;
+        CoUninitialize();
+    }).join();
+    EXPECT_NE(other, nullptr);
+    EXPECT_NE(other, bitmap) << "one bitmap for two threads";
 
     DIBSECTION dib{};
     ASSERT_EQ(GetObjectW(bitmap, sizeof(dib), &dib), int(sizeof(dib))) << "not a DIB section";

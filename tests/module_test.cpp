@@ -248,7 +248,7 @@ BOOL WINAPI EndWithThree(void*) {
 }
 
 // Once the module has made what it keeps (the item bitmap, the settings key,
-// the activation context, the DPI library), its calls that would give them
+// the activation context), its calls that would give them
 // back end the process with exit code 3. At the process's end it makes none
 // (threads were stopped mid-call: a GDI or activation-context lock may never
 // be released); an unload by FreeLibrary makes them.
@@ -279,8 +279,7 @@ TEST(ModuleDetach, FreesAtAnUnloadButNotAtTheProcessEnd) {
         const HMODULE dll = LoadDll().module;
         const std::pair<const char*, const char*> imports[] = {{"gdi32.dll", "DeleteObject"},
                                                               {"advapi32.dll", "RegCloseKey"},
-                                                              {"kernel32.dll", "ReleaseActCtx"},
-                                                              {"kernel32.dll", "FreeLibrary"}};
+                                                              {"kernel32.dll", "ReleaseActCtx"}};
         for (auto [from, name] : imports)
             if (!RedirectImport(dll, from, name, reinterpret_cast<void*>(EndWithThree))) std::exit(6);
         return dll;

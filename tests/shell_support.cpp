@@ -207,6 +207,15 @@ std::wstring Scratch::Folder(const std::wstring& relative) {
     return path;
 }
 
+std::wstring ShownText(const std::wstring& text) {
+    std::wstring shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'&' && ++i == text.size()) break;
+        shown += text[i];
+    }
+    return shown;
+}
+
 std::vector<MenuEntry> ReadMenu(HMENU menu) {
     std::vector<MenuEntry> entries;
     const int count = GetMenuItemCount(menu);
@@ -220,7 +229,7 @@ std::vector<MenuEntry> ReadMenu(HMENU menu) {
         GetMenuItemInfoW(menu, i, TRUE, &mii);
         MenuEntry entry;
         entry.separator = (mii.fType & MFT_SEPARATOR) != 0;
-        entry.caption = text;
+        entry.caption = ShownText(text);
         entry.id = mii.wID;
         entry.checked = mii.hbmpChecked;
         entry.unchecked = mii.hbmpUnchecked;
@@ -292,7 +301,7 @@ CommandItem Describe(IExplorerCommand* command, IShellItemArray* items, HRESULT*
     note(state);
     note(command->GetFlags(&item.flags));
     note(command->GetTitle(items, &text));
-    item.title = TakeString(text);
+    item.title = ShownText(TakeString(text));  // Explorer makes a menu item of it
     text = nullptr;
     note(command->GetIcon(items, &text));
     item.icon = TakeString(text);

@@ -84,9 +84,13 @@ private:
     std::wstring m_dir;
 };
 
+// A menu item's text as the menu shows it: "&&" is "&", a single "&" only
+// marks the next letter as the shortcut.
+std::wstring ShownText(const std::wstring& text);
+
 struct MenuEntry {
     bool separator = false;
-    std::wstring caption;
+    std::wstring caption;  // as shown
     UINT id = 0;
     HBITMAP checked = nullptr;
     HBITMAP unchecked = nullptr;
