@@ -31,5 +31,32 @@ inline bool CommandJustShown(const SelectionHead& head) noexcept {
     return TakeCommandShown(head, GetCurrentProcessId(), GetTickCount());
 }
 
-// Gives back the shared memory when FreeLibrary unloads the DLL.
+// Gives back the classic side's view when FreeLibrary unloads the DLL.
 void ReleaseCommandShown() noexcept;
+
+// Shared by both sides.
+#ifdef _WIN64
+// Windows 11 runs on x64 and ARM64 only, and so do its Explorer and the
+// surrogate that hosts the command: a 32-bit process is never the one the
+// command answered, so 32-bit builds neither write nor read the record.
+constexpr bool kCommandShownRecordExists = true;
+#else
+constexpr bool kCommandShownRecordExists = false;
+#endif
+constexpr wchar_t kCommandShownName[] = L"Local\\Quillshell.CommandShown";
+// The record's word for this selection, process and time.
+LONG64 CommandShownWord(const SelectionHead& head, DWORD process, DWORD now) noexcept;
+// The user this process runs as.
+class CurrentUser {
+public:
+    bool Read() noexcept;
+    PSID Sid() noexcept { return m_info.user.User.Sid; }
+
+private:
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } m_info;
+};
+// Whether the mapping's owner is `user`.
+bool OwnedByUser(HANDLE mapping, PSID user) noexcept;

@@ -8,7 +8,6 @@
 #include "command_line.h"
 #include "error_box.h"
 #include "module.h"
-#include "program_start.h"
 #include "res/resource.h"
 #include "verbs.h"
 
@@ -120,7 +119,7 @@ HRESULT StartCommand(const CommandRun& run, HWND hwnd, bool bNoUI) {
     HWND owner = GetParent(hwnd);
     if (!owner) owner = hwnd;
     SetLastError(ERROR_SUCCESS);
-    const UINT_PTR result = StartProgram(owner, program, parameters, bNoUI);
+    const UINT_PTR result = g_serverClass.startProgram(owner, program, parameters, bNoUI);
     if (result > 32) {
         listFile.Keep();
         return S_OK;

@@ -1,6 +1,7 @@
 // quillshell-modern.dll serves the Windows 11 menu's command alone.
 #include "explorer_command.h"
 #include "module.h"
+#include "program_start.h"
 
 namespace {
 
@@ -22,4 +23,5 @@ HRESULT LockServer(BOOL fLock) noexcept {
 
 }  // namespace
 
-const ServerClass g_serverClass = {CLSID_QuillShellExplorerCommand, CreateExplorerCommand, LockServer};
+const ServerClass g_serverClass = {CLSID_QuillShellExplorerCommand, CreateExplorerCommand, LockServer,
+                                   StartProgram};

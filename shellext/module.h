@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 #include "win32.h"
 
@@ -21,6 +22,11 @@ struct ServerClass {
     // the Windows 11 command may lock its DLL; the classic DLL's lifetime
     // follows its objects alone.
     HRESULT (*lockServer)(BOOL fLock);
+    // How TarnwickUnzip.exe is started (program_start.h): the command, which
+    // runs in the COM Surrogate with our package's identity, starts it outside
+    // the package; the classic handler runs in Explorer and starts it with the
+    // shell.
+    UINT_PTR (*startProgram)(HWND owner, const std::wstring& program, const std::wstring& parameters, bool noUI);
 };
 extern const ServerClass g_serverClass;
 

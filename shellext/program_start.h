@@ -12,7 +12,12 @@
 // Returns ShellExecuteW's kind of result: above 32 once started, else 32 or
 // less with the last error set. noUI: the shell shows no message of its own.
 // The started process may take the foreground.
+// From a process with a package's identity it is created outside the package
+// (StartOutsidePackage), else, and whenever that fails, started by the shell.
 UINT_PTR StartProgram(HWND owner, const std::wstring& program, const std::wstring& parameters, bool noUI);
+// The shell's start alone: ShellExecuteW, or ShellExecuteExW with
+// SEE_MASK_FLAG_NO_UI for noUI.
+UINT_PTR StartWithShell(HWND owner, const std::wstring& program, const std::wstring& parameters, bool noUI);
 
 // The start outside the package: CreateProcessW of the same program with the
 // command line the shell would give it ("<program> <parameters>"). False with
