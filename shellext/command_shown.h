@@ -26,6 +26,9 @@ bool TakeCommandShown(const SelectionHead& head, DWORD process, DWORD now) noexc
 // The command's side: the process that asked (Explorer, across the COM
 // Surrogate's boundary), now.
 void RecordCommandShown(const SelectionHead& head) noexcept;
+// A command of the menu ran: that menu is closed, and no later one may lose
+// its group to its record.
+void ForgetCommandShown() noexcept;
 // The classic handler's side: this process, now.
 inline bool CommandJustShown(const SelectionHead& head) noexcept {
     return TakeCommandShown(head, GetCurrentProcessId(), GetTickCount());

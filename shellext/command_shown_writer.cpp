@@ -66,6 +66,10 @@ void WriteCommandShown(const SelectionHead& head, DWORD process, DWORD now) noex
     if (g_writer.word) InterlockedExchange64(g_writer.word, CommandShownWord(head, process, now));
 }
 
+void ForgetCommandShown() noexcept {
+    if (g_writer.word) InterlockedExchange64(g_writer.word, 0);
+}
+
 void RecordCommandShown(const SelectionHead& head) noexcept {
     if (!kCommandShownRecordExists) return;
     if (const DWORD process = CallerProcess()) WriteCommandShown(head, process, GetTickCount());

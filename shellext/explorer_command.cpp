@@ -241,6 +241,7 @@ private:
 // Exactly what a click on the same classic item does, with the whole array.
 STDMETHODIMP CSubCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*) noexcept try {
     ModuleStateGuard state;
+    ForgetCommandShown();  // the menu it was written for is closed
     const Classified c = Classify(psiItemArray);
     if (!c.valid || !InGroup(m_item.nCommand, c.archive)) return E_INVALIDARG;
     std::vector<std::wstring> paths;
