@@ -22,28 +22,48 @@ constexpr size_t kHandlerItems = 16;
 struct ReaderView {
     HANDLE mapping;
     void* volatile view;  // the record's word
-    DWORD lastTry;
-    bool tried;
-} g_reader = {nullptr, nullptr, 0, false};
+    DWORD lastTry;  // 0: never tried
+} g_reader = {nullptr, nullptr, 0};
+
+// Whether the user this process runs as owns the mapping: another user of the
+// session could have made one of that name first, with a DACL of its choosing.
+bool OwnedByThisUser(HANDLE mapping) noexcept {
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    const bool read = GetTokenInformation(token, TokenUser, &info, sizeof(info), &size);
+    CloseHandle(token);
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!read || GetSecurityInfo(mapping, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                 nullptr, &sd) != ERROR_SUCCESS)
+        return false;
+    const bool same = owner && EqualSid(owner, info.user.User.Sid);
+    LocalFree(sd);
+    return same;
+}
 
 volatile LONG64* ReaderRecord() noexcept {
     if (!kCommandShownRecordExists) return nullptr;
     if (g_reader.view) return static_cast<volatile LONG64*>(g_reader.view);
     const DWORD now = GetTickCount();
-    if (g_reader.tried && now - g_reader.lastTry < 1000) return nullptr;
-    g_reader.tried = true;
-    g_reader.lastTry = now;
+    if (g_reader.lastTry && now - g_reader.lastTry < 1000) return nullptr;
+    g_reader.lastTry = now | 1;
     HANDLE mapping = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE | READ_CONTROL, FALSE, kCommandShownName);
     if (!mapping) return nullptr;
-    CurrentUser user;
-    void* view = user.Read() && OwnedByUser(mapping, user.Sid())
+    void* view = OwnedByThisUser(mapping)
                      ? MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG64))
                      : nullptr;
-    // Another thread's menu may have opened it meanwhile: one view is kept.
+    // Another thread's menu may have opened it meanwhile: one view is kept,
+    // and this menu does without.
     if (!view || InterlockedCompareExchangePointer(&g_reader.view, view, nullptr) != nullptr) {
         if (view) UnmapViewOfFile(view);
         CloseHandle(mapping);
-        return static_cast<volatile LONG64*>(g_reader.view);
+        return nullptr;
     }
     g_reader.mapping = mapping;
     return static_cast<volatile LONG64*>(view);
@@ -51,40 +71,12 @@ volatile LONG64* ReaderRecord() noexcept {
 
 }  // namespace
 
-bool CurrentUser::Read() noexcept {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    DWORD size = 0;
-    const bool read = GetTokenInformation(token, TokenUser, &m_info, sizeof(m_info), &size);
-    CloseHandle(token);
-    return read;
-}
-
-// Another user of the session could have made a mapping of that name first,
-// with a DACL of its choosing.
-bool OwnedByUser(HANDLE mapping, PSID user) noexcept {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (GetSecurityInfo(mapping, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &sd) != ERROR_SUCCESS)
-        return false;
-    const bool same = owner && EqualSid(owner, user);
-    LocalFree(sd);
-    return same;
-}
-
-// FNV-1a over the process, the count as handlers see it and the first path
+// FNV-1a (by units) over the process, the count as handlers see it and the first path
 // with ASCII letters in one case (a drive letter may come either way).
 LONG64 CommandShownWord(const SelectionHead& head, DWORD process, DWORD now) noexcept {
     const uint32_t count = static_cast<uint32_t>(std::min(head.count, kHandlerItems));
-    uint32_t hash = 2166136261u;
-    for (size_t i = 0; i < 4 + head.first.size(); ++i) {
-        const wchar_t c = i < 4 ? L'\0' : head.first[i - 4];
-        // 16 bits at a time: the process, the count, then each character.
-        const uint32_t unit = i < 2 ? process >> (16 * i) : i < 4 ? count >> (16 * (i - 2))
-                              : c >= L'a' && c <= L'z' ? c - (L'a' - L'A') : c;
-        hash = (hash ^ (unit & 0xFFFF)) * 16777619u;
-    }
+    uint32_t hash = ((2166136261u ^ process) * 16777619u ^ count) * 16777619u;
+    for (wchar_t c : head.first) hash = (hash ^ (c >= L'a' && c <= L'z' ? c - (L'a' - L'A') : c)) * 16777619u;
     // A record is never 0, the empty word.
     return static_cast<LONG64>((static_cast<uint64_t>(now) << 32) | hash | 1);
 }
@@ -94,13 +86,15 @@ bool TakeCommandShown(const SelectionHead& head, DWORD process, DWORD now) noexc
     if (!word) return false;
     const LONG64 seen = *word;  // an aligned 64-bit read is atomic on x64 and ARM64
     const auto bits = static_cast<uint64_t>(seen);
-    if (seen == 0 || now - static_cast<DWORD>(bits >> 32) > kCommandShownMs) return false;
+    // An empty word (0) never matches: every record's hash is odd.
+    if (now - static_cast<DWORD>(bits >> 32) > kCommandShownMs) return false;
     if (static_cast<uint32_t>(bits) != static_cast<uint32_t>(CommandShownWord(head, process, 0))) return false;
     // Taken by this menu alone; a record written meanwhile stays.
     return InterlockedCompareExchange64(word, 0, seen) == seen;
 }
 
 void ReleaseCommandShown() noexcept {
-    if (g_reader.view) UnmapViewOfFile(g_reader.view);
-    if (g_reader.mapping) CloseHandle(g_reader.mapping);  // the DLL goes next: nothing reads them again
+    if (!g_reader.view) return;
+    UnmapViewOfFile(g_reader.view);
+    CloseHandle(g_reader.mapping);  // the DLL goes next: nothing reads them again
 }

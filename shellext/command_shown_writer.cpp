@@ -3,6 +3,7 @@
 // to the user alone, and writes the record for the Explorer that asked.
 #include "command_shown.h"
 
+#include <aclapi.h>
 #include <objbase.h>
 
 namespace {
@@ -59,6 +60,28 @@ DWORD CallerProcess() noexcept {
 }
 
 }  // namespace
+
+bool CurrentUser::Read() noexcept {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    const bool read = GetTokenInformation(token, TokenUser, &m_info, sizeof(m_info), &size);
+    CloseHandle(token);
+    return read;
+}
+
+// Another user of the session could have made a mapping of that name first,
+// with a DACL of its choosing.
+bool OwnedByUser(HANDLE mapping, PSID user) noexcept {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetSecurityInfo(mapping, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &sd) != ERROR_SUCCESS)
+        return false;
+    const bool same = owner && EqualSid(owner, user);
+    LocalFree(sd);
+    return same;
+}
 
 void WriteCommandShown(const SelectionHead& head, DWORD process, DWORD now) noexcept {
     if (!kCommandShownRecordExists) return;

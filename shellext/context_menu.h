@@ -60,7 +60,7 @@ private:
     std::wstring m_directory;
     std::wstring m_zipName;
     std::vector<std::wstring> m_selectedFiles;
-    std::vector<DWORD> m_itemAttributes;  // one per selected file, or none
+    SelectionHead::Folder m_firstFolder = SelectionHead::kAskDisk;  // as the shell said
     std::vector<MenuItemInfo> m_menuItems;
     UINT m_nCommands = 0;
     CShellUtil m_util;

@@ -17,15 +17,6 @@ std::wstring ItemPath(IShellItem* item) {
     return CShellUtil().WithoutLongPathPrefix(name.get());
 }
 
-// A .zip is a shell folder too (SFGAO_FOLDER | SFGAO_STREAM); only a folder
-// without a stream is one of the file system.
-SelectionHead::Folder FolderOf(IShellItem* item) {
-    SFGAOF attributes = 0;
-    if (FAILED(item->GetAttributes(SFGAO_FOLDER | SFGAO_STREAM, &attributes))) return SelectionHead::kAskDisk;
-    return (attributes & (SFGAO_FOLDER | SFGAO_STREAM)) == SFGAO_FOLDER ? SelectionHead::kFolder
-                                                                       : SelectionHead::kNoFolder;
-}
-
 // Every path in one call: the selection's data object and its drop list, read
 // within its block by the classic handler's parser. False when the array gives
 // no data object, the object no drop list, or a list that does not name every

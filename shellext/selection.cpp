@@ -5,6 +5,7 @@
 
 #include "context_menu.h"
 #include "drop_files.h"
+#include "item_array.h"
 #include "module.h"
 
 namespace {
@@ -35,23 +36,30 @@ std::vector<std::wstring> ReadSelection(IDataObject* data) {
     return {};
 }
 
-// What Explorer already knows about the items: asking the file system on the
-// shell's thread could stall the menu on an unreachable share.
-std::vector<DWORD> ReadAttributes(IDataObject* data, size_t items) {
+// Whether the first item is a folder, as Explorer already knows it: asking the
+// file system on the shell's thread could stall the menu on an unreachable
+// share. The attributes the data object carries, else the shell's answer for
+// the first item of its ID list; kAskDisk when neither says.
+SelectionHead::Folder FirstFolder(IDataObject* data, size_t items) {
     UniqueStgMedium array;
-    if (!GetGlobal(data, AttributesFormat(), array)) return {};
-    return ReadFileAttributes(array.get().hGlobal, items);
+    if (GetGlobal(data, AttributesFormat(), array)) {
+        const std::vector<DWORD> attributes = ReadFileAttributes(array.get().hGlobal, items);
+        if (!attributes.empty())
+            return (attributes.front() & FILE_ATTRIBUTE_DIRECTORY) ? SelectionHead::kFolder : SelectionHead::kNoFolder;
+    }
+    ComPtr<IShellItemArray> shellItems;
+    ComPtr<IShellItem> first;
+    if (FAILED(SHCreateShellItemArrayFromDataObject(data, IID_PPV_ARGS(shellItems.put()))) ||
+        FAILED(shellItems->GetItemAt(0, first.put())) || !first)
+        return SelectionHead::kAskDisk;
+    return FolderOf(first.get());
 }
 
-// The selection's head; whether the first item is a folder comes from the data
-// object's attributes when it gave them.
-SelectionHead HeadOf(const std::vector<std::wstring>& paths, const std::vector<DWORD>& attributes) {
+SelectionHead HeadOf(const std::vector<std::wstring>& paths, SelectionHead::Folder firstFolder) {
     SelectionHead head;
     head.count = paths.size();
     if (!paths.empty()) head.first = paths.front();
-    if (!attributes.empty())
-        head.firstFolder = (attributes.front() & FILE_ATTRIBUTE_DIRECTORY) ? SelectionHead::kFolder
-                                                                          : SelectionHead::kNoFolder;
+    head.firstFolder = firstFolder;
     return head;
 }
 
@@ -62,7 +70,7 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
     m_bSelectionValid = FALSE;
     m_bIsArchive = FALSE;
     m_selectedFiles.clear();
-    m_itemAttributes.clear();
+    m_firstFolder = SelectionHead::kAskDisk;
     m_currentFile.clear();
     m_zipName = L"NULL";  // inline buffer: cannot throw
     if (m_pDataObject) {
@@ -80,12 +88,13 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
                 paths.end());
     // A selection with an unreadable item gets no menu.
     const bool complete = items > 0 && paths.size() == items;
-    std::vector<DWORD> attributes = complete ? ReadAttributes(pdtobj, items) : std::vector<DWORD>();
-    const bool archive = paths.size() == 1 && IsArchiveSelection(m_util, HeadOf(paths, attributes));
+    SelectionHead head = HeadOf(paths, SelectionHead::kAskDisk);
+    if (complete && NeedsFolderTest(m_util, head)) head.firstFolder = FirstFolder(pdtobj, items);
+    const bool archive = paths.size() == 1 && IsArchiveSelection(m_util, head);
 
     // Nothing above changed the handler: a failure leaves an empty selection.
     m_selectedFiles = std::move(paths);
-    m_itemAttributes = std::move(attributes);
+    m_firstFolder = head.firstFolder;
     m_currentFile = std::move(last);
     m_bSelectionValid = complete;
     m_bIsArchive = archive;
@@ -94,4 +103,4 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
     return CaughtResult();
 }
 
-SelectionHead CContextMenu::Head() const { return HeadOf(m_selectedFiles, m_itemAttributes); }
+SelectionHead CContextMenu::Head() const { return HeadOf(m_selectedFiles, m_firstFolder); }

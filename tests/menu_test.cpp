@@ -487,6 +487,7 @@ TEST_F(MenuTest, FoldersAsTheDataObjectSays) {
         std::vector<DWORD> attributes;
         UINT count;
         std::vector<std::wstring> captions;
+        std::wstring idListOf = {};  // the item of the ID list, when it has one
     } cases[] = {
         {L"\\\\nosuchserver\\share\\x.zip", {kFolder}, 1, ZipGroup(L"x.zip.zip")},
         {L"\\\\nosuchserver\\share\\x.zip", {kFile}, 1, ExtractGroup(L"x")},
@@ -496,10 +497,14 @@ TEST_F(MenuTest, FoldersAsTheDataObjectSays) {
         {folder, {kFile}, 1, ExtractGroup(L"y")},
         {file, {kFolder, kFolder}, 2, ExtractGroup(L"x")},  // counts another selection: the disk decides
         {folder, {}, 0, ZipGroup(L"y.zip.zip")},
+        // Without attributes the shell answers from the ID list, not the disk.
+        {file, {}, 0, ZipGroup(L"x.zip.zip"), folder},
+        {folder, {}, 0, ExtractGroup(L"y"), file},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.path.c_str() << " " << c.attributes.size());
+        SCOPED_TRACE(testing::Message() << c.path.c_str() << " " << c.attributes.size() << " " << c.idListOf.c_str());
         TestDataObject* data = TestDataObject::Wide({c.path})->WithAttributes(AttributesBlock(c.attributes, c.count));
+        if (!c.idListOf.empty()) data->WithIdList(IdListOf({c.idListOf}));
         EXPECT_EQ(Captions(RightClick(data)), c.captions);
         data->Release();
     }

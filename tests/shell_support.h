@@ -36,6 +36,10 @@ public:
         m_attributes = std::move(array);
         return this;
     }
+    TestDataObject* WithIdList(std::vector<BYTE> cida) {
+        m_idList = std::move(cida);
+        return this;
+    }
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
     STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
