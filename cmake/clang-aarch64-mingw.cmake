@@ -22,6 +22,7 @@ set(TOOLCHAIN_PREFIX aarch64-w64-mingw32)
 set(tc "${QUILLSHELL_ARM64_TOOLCHAIN}/bin/${TOOLCHAIN_PREFIX}")
 set(CMAKE_C_COMPILER   ${tc}-clang)
 set(CMAKE_CXX_COMPILER ${tc}-clang++)
+set(CMAKE_ASM_COMPILER ${tc}-clang)  # the DLLs' export tables (shellext/exports.S)
 set(CMAKE_RC_COMPILER  ${tc}-windres)
 # llvm-windres preprocesses with a clang that knows no sysroot.
 set(CMAKE_RC_FLAGS_INIT "-I${QUILLSHELL_ARM64_TOOLCHAIN}/${TOOLCHAIN_PREFIX}/include")

@@ -19,7 +19,7 @@ cmake --build "$build" -j2 >"$build/build.log" 2>&1 || { cat "$build/build.log";
 
 mkdir -p "$build/artifacts"
 status=0
-for target in names_fuzz rar_volume_fuzz list_bytes_fuzz command_line_fuzz; do
+for target in names_fuzz rar_volume_fuzz list_bytes_fuzz command_line_fuzz drop_list_fuzz; do
   corpus=$build/corpus/$target
   mkdir -p "$corpus"
   start=$(date +%s)

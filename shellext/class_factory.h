@@ -3,20 +3,17 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "com.h"
+
 // Makes the objects of the DLL's class. A fresh factory per DllGetClassObject call.
-class CClassFactory final : public IClassFactory {
+class CClassFactory final : public ComObject<IClassFactory> {
 public:
     using CreateFn = HRESULT (*)(REFIID riid, void** ppv);
-    explicit CClassFactory(CreateFn create) noexcept;
+    explicit CClassFactory(CreateFn create) noexcept : m_create(create) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override;
-    STDMETHODIMP LockServer(BOOL fLock) override;
+    STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) noexcept override;
+    STDMETHODIMP LockServer(BOOL fLock) noexcept override;
 
 private:
-    ~CClassFactory() = default;
-    ULONG m_cRef;
     CreateFn m_create;
 };

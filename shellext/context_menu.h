@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "com.h"
 #include "core.h"
 #include "shell_util.h"
 #include "win32.h"
 
 // One inserted menu item.
 struct MenuItemInfo {
-    std::wstring strCaption;  // the text exactly as inserted
+    std::wstring strCaption;  // the caption; the menu gets its MenuText
     int nCommand;             // command index in the verb table
     UINT nCmdId;              // menu identifier: idCmdFirst + place in the group
 };
@@ -21,27 +22,23 @@ struct MenuItemInfo {
 // A new handler, asked for riid.
 HRESULT CreateContextMenu(REFIID riid, void** ppv);
 
-class CContextMenu final : public IContextMenu, public IShellExtInit {
+// The IContextMenu face is the identity.
+class CContextMenu final : public ComObject<IContextMenu, IShellExtInit> {
 public:
     CContextMenu() noexcept;
 
-    // IUnknown, shared by both faces; the IContextMenu face is the identity.
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-
     // IContextMenu
     STDMETHODIMP QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
-                                  UINT uFlags) override;
-    STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* pici) override;
+                                  UINT uFlags) noexcept override;
+    STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* pici) noexcept override;
     STDMETHODIMP GetCommandString(UINT_PTR idCmd, UINT uType, UINT* pReserved, CHAR* pszName,
-                                  UINT cchMax) override;
+                                  UINT cchMax) noexcept override;
 
     // IShellExtInit
-    STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pdtobj, HKEY hkeyProgID) override;
+    STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pdtobj, HKEY hkeyProgID) noexcept override;
 
 private:
-    ~CContextMenu();
+    ~CContextMenu() override;
 
     // selection.cpp: the count, the first path and what the data object
     // says of it, for the shared core (core.h).
@@ -50,13 +47,12 @@ private:
     void ReadSettings();
     // menu.cpp
     std::vector<MenuItemInfo> BuildGroup(UINT idCmdFirst);
-    UINT AddMenuItems(HMENU hmenu, UINT indexMenu);
+    UINT AddMenuItems(HMENU hmenu, UINT indexMenu, const std::vector<std::wstring>& texts);
     BOOL InsertItem(HMENU hmenu, UINT nCmdId, UINT nPosition, const wchar_t* text, UINT cch);
     // dispatch.cpp
     HRESULT RunCommand(HWND hwnd, UINT nCommand, bool bNoUI);
 
     IDataObject* m_pDataObject = nullptr;  // one counted reference
-    ULONG m_cRef = 1;
     BOOL m_bSelectionValid = FALSE;
     HBITMAP m_menuBitmap = nullptr;  // shared, owned by the module
     BOOL m_bIsArchive = FALSE;
@@ -64,7 +60,7 @@ private:
     std::wstring m_directory;
     std::wstring m_zipName;
     std::vector<std::wstring> m_selectedFiles;
-    std::vector<DWORD> m_itemAttributes;  // one per selected file, or none
+    SelectionHead::Folder m_firstFolder = SelectionHead::kAskDisk;  // as the shell said
     std::vector<MenuItemInfo> m_menuItems;
     UINT m_nCommands = 0;
     CShellUtil m_util;

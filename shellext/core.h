@@ -36,6 +36,10 @@ struct SelectionHead {
 // The first item is a folder: as the shell says, else as the disk says.
 bool IsFolderItem(const CShellUtil& util, const std::wstring& path, SelectionHead::Folder known);
 
+// Whether the group depends on the first item being a folder: for one item
+// (the archive test, the zip's name), or several in a drive's root.
+bool NeedsFolderTest(const CShellUtil& util, const SelectionHead& head);
+
 // One item whose name is an archive's (.zip, .rar, .000, .001) and that is no folder.
 bool IsArchiveSelection(const CShellUtil& util, const SelectionHead& head);
 
@@ -54,6 +58,10 @@ struct CommandGroup {
 };
 // The extract group for an archive, else the create group.
 CommandGroup MakeGroup(const CShellUtil& util, const SelectionHead& head, bool archive);
+
+// A caption as a menu item's text: menus read "&" as the mark of the next
+// letter's shortcut, so each "&" of a name is doubled to show as itself.
+std::wstring MenuText(const std::wstring& caption);
 
 // settings.cpp: the folder that holds TarnwickUnzip.exe. A read that fails in
 // any way leaves `directory` as it was.

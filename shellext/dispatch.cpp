@@ -21,14 +21,18 @@ static_assert(sizeof(void*) == 8 ? kInvokeInfoSize == 56 && kInvokeInfoExSize ==
                                  : kInvokeInfoSize == 36 && kInvokeInfoExSize == 56,
               "Windows' layouts of the invoke structures");
 
-// The command of a verb named by the caller; -1 when it names none.
-int CommandOfVerb(const CMINVOKECOMMANDINFO& ici) {
-    if (ici.cbSize >= kInvokeInfoExSize && (ici.fMask & CMIC_MASK_UNICODE)) {
-        const auto& ex = reinterpret_cast<const CMINVOKECOMMANDINFOEX&>(ici);
-        if (ex.lpVerbW && !IS_INTRESOURCE(ex.lpVerbW)) return FindCommandByVerb(ex.lpVerbW);
-    }
+// With CMIC_MASK_UNICODE, a string in lpVerbW is the verb, whatever lpVerb
+// holds (a caller may leave it null, which would read as offset 0); else null.
+const wchar_t* UnicodeVerb(const CMINVOKECOMMANDINFO& ici) {
+    if (ici.cbSize < kInvokeInfoExSize || !(ici.fMask & CMIC_MASK_UNICODE)) return nullptr;
+    const auto& ex = reinterpret_cast<const CMINVOKECOMMANDINFOEX&>(ici);
+    return ex.lpVerbW && !IS_INTRESOURCE(ex.lpVerbW) ? ex.lpVerbW : nullptr;
+}
+
+// The command of an ANSI verb; -1 when it names none.
+int CommandOfVerb(const char* verbA) {
     wchar_t verb[260];  // a longer verb matches no row anyway
-    if (!MultiByteToWideChar(CP_ACP, 0, ici.lpVerb, -1, verb, ARRAYSIZE(verb))) return -1;
+    if (!MultiByteToWideChar(CP_ACP, 0, verbA, -1, verb, ARRAYSIZE(verb))) return -1;
     return FindCommandByVerb(verb);
 }
 
@@ -39,26 +43,6 @@ HRESULT StartError(UINT_PTR result) {
     if (error) return HRESULT_FROM_WIN32(error);
     if (result == 0) return E_OUTOFMEMORY;
     return result <= ERROR_BAD_FORMAT ? HRESULT_FROM_WIN32(static_cast<DWORD>(result)) : E_FAIL;
-}
-
-// Starts the program on its own: no process handle, no waiting. The shell
-// may show a message of its own when it cannot start it; a caller that
-// forbids any user interface gets the call with the flag that stops that.
-// Out: ShellExecuteW's result (above 32 when started), the last error set.
-UINT_PTR Launch(HWND owner, const std::wstring& program, const std::wstring& parameters, bool noUI) {
-    if (!noUI)
-        return reinterpret_cast<UINT_PTR>(
-            ShellExecuteW(owner, L"open", program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_FLAG_NO_UI;
-    info.hwnd = owner;
-    info.lpVerb = L"open";
-    info.lpFile = program.c_str();
-    info.lpParameters = parameters.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    ShellExecuteExW(&info);
-    return reinterpret_cast<UINT_PTR>(info.hInstApp);
 }
 
 // A list file that only the started program would read: removed on every
@@ -83,29 +67,30 @@ private:
 
 }  // namespace
 
-STDMETHODIMP CContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
+STDMETHODIMP CContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* pici) noexcept try {
     ModuleStateGuard state;
-    return ComBoundary([&]() -> HRESULT {
-        if (!pici || pici->cbSize < kInvokeInfoSize) return E_INVALIDARG;
-        int nCommand = -1;
-        if (IS_INTRESOURCE(pici->lpVerb)) {
-            // An offset names an item of the current menu, or nothing.
-            const auto offset = reinterpret_cast<UINT_PTR>(pici->lpVerb);
-            if (offset >= m_menuItems.size()) return E_INVALIDARG;
-            nCommand = m_menuItems[offset].nCommand;
-        } else {
-            nCommand = CommandOfVerb(*pici);
-            if (nCommand < 0) return E_INVALIDARG;
-        }
-        // Hosts may invoke a verb without asking for a menu first, so the
-        // program's folder is read here too.
-        ReadSettings();
-        // A caller that forbids any user interface (a script, a service) is
-        // told of a failure by the result instead of a box nobody may see.
-        const bool noUI = (pici->fMask & CMIC_MASK_FLAG_NO_UI) != 0;
-        const HRESULT hr = RunCommand(pici->hwnd, static_cast<UINT>(nCommand), noUI);
-        return noUI ? hr : S_OK;
-    });
+    if (!pici || pici->cbSize < kInvokeInfoSize) return E_INVALIDARG;
+    int nCommand = -1;
+    if (const wchar_t* verbW = UnicodeVerb(*pici)) {
+        nCommand = FindCommandByVerb(verbW);
+    } else if (IS_INTRESOURCE(pici->lpVerb)) {
+        // An offset names an item of the current menu, or nothing.
+        const auto offset = reinterpret_cast<UINT_PTR>(pici->lpVerb);
+        if (offset < m_menuItems.size()) nCommand = m_menuItems[offset].nCommand;
+    } else {
+        nCommand = CommandOfVerb(pici->lpVerb);
+    }
+    if (nCommand < 0) return E_INVALIDARG;
+    // Hosts may invoke a verb without asking for a menu first, so the
+    // program's folder is read here too.
+    ReadSettings();
+    // A caller that forbids any user interface (a script, a service) is
+    // told of a failure by the result instead of a box nobody may see.
+    const bool noUI = (pici->fMask & CMIC_MASK_FLAG_NO_UI) != 0;
+    const HRESULT hr = RunCommand(pici->hwnd, static_cast<UINT>(nCommand), noUI);
+    return noUI ? hr : S_OK;
+} catch (...) {
+    return CaughtResult();
 }
 
 HRESULT CContextMenu::RunCommand(HWND hwnd, UINT nCommand, bool bNoUI) {
@@ -134,7 +119,7 @@ HRESULT StartCommand(const CommandRun& run, HWND hwnd, bool bNoUI) {
     HWND owner = GetParent(hwnd);
     if (!owner) owner = hwnd;
     SetLastError(ERROR_SUCCESS);
-    const UINT_PTR result = Launch(owner, program, parameters, bNoUI);
+    const UINT_PTR result = g_serverClass.startProgram(owner, program, parameters, bNoUI);
     if (result > 32) {
         listFile.Keep();
         return S_OK;

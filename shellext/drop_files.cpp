@@ -10,23 +10,11 @@
 #include <cstring>
 #include <memory>
 
+#include "drop_list.h"
 #include "shell_util.h"
 #include "win32.h"
 
 namespace {
-
-// One NUL-terminated string of CharT starting at byte offset `at`, or false if
-// its terminator lies beyond the block.
-template <typename CharT>
-bool NextString(const BYTE* block, size_t size, size_t& at, const CharT*& text, size_t& length) {
-    const size_t room = at < size ? (size - at) / sizeof(CharT) : 0;
-    text = reinterpret_cast<const CharT*>(block + at);
-    const CharT* end = std::find(text, text + room, CharT(0));
-    if (end == text + room) return false;
-    length = static_cast<size_t>(end - text);
-    at += (length + 1) * sizeof(CharT);
-    return true;
-}
 
 std::wstring FromAnsi(const char* text, size_t length) {
     if (length == 0) return {};
@@ -41,30 +29,23 @@ std::wstring FromAnsi(const char* text, size_t length) {
 // The count comes from this walk, not from DragQueryFileW(0xFFFFFFFF), which
 // looks for the list's end without regard to the block's size.
 std::vector<std::wstring> ReadDropFiles(HGLOBAL hDrop) {
+    static_assert(sizeof(DROPFILES) == 20 && offsetof(DROPFILES, fWide) == 16, "the layout drop_list.cpp reads");
     LockedGlobal lock(hDrop);
     const auto* block = static_cast<const BYTE*>(lock.get());
-    const size_t size = lock.size();
-    if (!block || size < sizeof(DROPFILES)) return {};
-
-    DROPFILES header;
-    std::memcpy(&header, block, sizeof(header));
+    const DropList list = ParseDropList(block, lock.size());
     std::vector<std::wstring> paths;
-    size_t at = header.pFiles;
-    for (;;) {
-        size_t length = 0;
-        bool read;
-        if (header.fWide) {
-            const wchar_t* text = nullptr;
-            read = NextString(block, size, at, text, length);
-            if (read && length > 0) paths.emplace_back(text, length);
+    paths.reserve(list.items.size() + list.cut);
+    for (const DropList::Item& item : list.items) {
+        if (list.wide) {
+            std::wstring path(item.length, L'\0');
+            std::memcpy(path.data(), block + item.at, item.length * sizeof(wchar_t));  // pFiles may be odd
+            paths.push_back(std::move(path));
         } else {
-            const char* text = nullptr;
-            read = NextString(block, size, at, text, length);
-            if (read && length > 0) paths.push_back(FromAnsi(text, length));
+            paths.push_back(FromAnsi(reinterpret_cast<const char*>(block + item.at), item.length));
         }
-        if (!read) paths.emplace_back();  // what lies beyond the block cannot be read
-        if (!read || length == 0) return paths;
     }
+    if (list.cut) paths.emplace_back();  // what lies beyond the block cannot be read
+    return paths;
 }
 
 namespace {

@@ -32,5 +32,7 @@ void ShowErrorMessage(HWND hwnd, UINT nFormatId, HRESULT code, const wchar_t* te
     // the box. Owned by the window's top-level window, the box disables it.
     HWND owner = hwnd ? GetAncestor(hwnd, GA_ROOT) : nullptr;
     if (!owner) owner = GetDesktopWindow();
-    MessageBoxW(owner, message, L"QUILLSHELL", MB_ICONERROR);
+    // From the COM Surrogate the owner is another process's window, and a box
+    // of ours may open behind it: MB_SETFOREGROUND brings it to the front.
+    MessageBoxW(owner, message, L"QUILLSHELL", MB_ICONERROR | MB_SETFOREGROUND);
 }

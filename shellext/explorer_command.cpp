@@ -13,6 +13,8 @@
 
 #include <new>
 
+#include "com.h"
+#include "command_shown.h"
 #include "core.h"
 #include "item_array.h"
 #include "module.h"
@@ -44,10 +46,10 @@ const CanonicalName kCanonicalNames[] = {
     {kZipWithMPW, {0x2AFDCF58, 0x1BBC, 0x418A, {0x95, 0x0E, 0x58, 0xA9, 0x02, 0x26, 0xA7, 0xFD}}},
 };
 
-HRESULT CopyOut(const std::wstring& text, LPWSTR* out) {
+HRESULT CopyOut(const wchar_t* text, LPWSTR* out) noexcept {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return SHStrDupW(text.c_str(), out);
+    return SHStrDupW(text, out);
 }
 
 // "<this DLL's path>,-<icon id>": the shell loads the icon from our resources.
@@ -95,45 +97,28 @@ bool InGroup(int nCommand, bool archive) {
     return archive ? extract : create;
 }
 
-// IUnknown and IObjectWithSite of every command; the object count.
-class CommandBase : public IExplorerCommand, public IObjectWithSite {
+// IObjectWithSite and the icon of every command.
+class CommandBase : public ComObject<IExplorerCommand, IObjectWithSite> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IExplorerCommand)) {
-            *ppv = static_cast<IExplorerCommand*>(this);
-        } else if (IsEqualIID(riid, IID_IObjectWithSite)) {
-            *ppv = static_cast<IObjectWithSite*>(this);
-        } else {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG cRef = --m_cRef;
-        if (cRef == 0) delete this;
-        return cRef;
-    }
-
     // IObjectWithSite
-    STDMETHODIMP SetSite(IUnknown* site) override {
+    STDMETHODIMP SetSite(IUnknown* site) noexcept override {
         if (site) site->AddRef();
         m_site.reset();
         *m_site.put() = site;
         return S_OK;
     }
-    STDMETHODIMP GetSite(REFIID riid, void** ppv) override {
+    STDMETHODIMP GetSite(REFIID riid, void** ppv) noexcept override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
         return m_site ? m_site->QueryInterface(riid, ppv) : E_FAIL;
     }
 
     // Every command shows the extension's icon.
-    STDMETHODIMP GetIcon(IShellItemArray*, LPWSTR* ppszIcon) override {
-        return ComBoundary([&] { return CopyOut(IconLocation(), ppszIcon); });
+    STDMETHODIMP GetIcon(IShellItemArray*, LPWSTR* ppszIcon) noexcept override try {
+        ModuleStateGuard state;
+        return CopyOut(IconLocation().c_str(), ppszIcon);
+    } catch (...) {
+        return CaughtResult();
     }
 
     // The window of the site, or null.
@@ -143,50 +128,46 @@ public:
         return hwnd;
     }
 
-protected:
-    CommandBase() noexcept { ++g_cDllObjects; }
-    virtual ~CommandBase() { --g_cDllObjects; }
-
 private:
-    ULONG m_cRef = 1;
     ComPtr<IUnknown> m_site;
 };
 
 // The root: "Quillshell", with the group as subcommands.
 class CExplorerCommand final : public CommandBase {
 public:
-    STDMETHODIMP GetTitle(IShellItemArray*, LPWSTR* ppszName) override {
-        return ComBoundary([&] { return CopyOut(L"Quillshell", ppszName); });
+    STDMETHODIMP GetTitle(IShellItemArray*, LPWSTR* ppszName) noexcept override {
+        return CopyOut(L"Quillshell", ppszName);
     }
-    STDMETHODIMP GetToolTip(IShellItemArray*, LPWSTR* ppszInfotip) override {
+    STDMETHODIMP GetToolTip(IShellItemArray*, LPWSTR* ppszInfotip) noexcept override {
         if (ppszInfotip) *ppszInfotip = nullptr;
         return E_NOTIMPL;
     }
-    STDMETHODIMP GetCanonicalName(GUID* pguidCommandName) override {
+    STDMETHODIMP GetCanonicalName(GUID* pguidCommandName) noexcept override {
         if (!pguidCommandName) return E_POINTER;
         *pguidCommandName = CLSID_QuillShellExplorerCommand;
         return S_OK;
     }
     // Quick at any time (the count, the attributes, the first item), so never
     // E_PENDING. The selection is kept for EnumSubCommands, which gets none.
-    STDMETHODIMP GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState) override {
+    STDMETHODIMP GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState) noexcept override try {
         ModuleStateGuard state;
         if (!pCmdState) return E_POINTER;
         *pCmdState = ECS_HIDDEN;
-        return ComBoundary([&] {
-            m_selection = Classified();
-            m_selection = Classify(psiItemArray);
-            *pCmdState = m_selection.valid ? ECS_ENABLED : ECS_HIDDEN;
-            return S_OK;
-        });
+        m_selection = Classified();
+        m_selection = Classify(psiItemArray);
+        *pCmdState = m_selection.valid ? ECS_ENABLED : ECS_HIDDEN;
+        if (m_selection.valid) RecordCommandShown(m_selection.head);
+        return S_OK;
+    } catch (...) {
+        return CaughtResult();
     }
-    STDMETHODIMP Invoke(IShellItemArray*, IBindCtx*) override { return E_NOTIMPL; }  // only its subcommands run
-    STDMETHODIMP GetFlags(EXPCMDFLAGS* pFlags) override {
+    STDMETHODIMP Invoke(IShellItemArray*, IBindCtx*) noexcept override { return E_NOTIMPL; }  // only its subcommands run
+    STDMETHODIMP GetFlags(EXPCMDFLAGS* pFlags) noexcept override {
         if (!pFlags) return E_POINTER;
         *pFlags = ECF_HASSUBCOMMANDS;
         return S_OK;
     }
-    STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** ppEnum) override;
+    STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** ppEnum) noexcept override;
 
 private:
     Classified m_selection;  // the one GetState was last asked about
@@ -202,22 +183,24 @@ public:
 
     // The caption for the array when it is given (the same item of its group),
     // else the one made for the root's selection.
-    STDMETHODIMP GetTitle(IShellItemArray* psiItemArray, LPWSTR* ppszName) override {
+    STDMETHODIMP GetTitle(IShellItemArray* psiItemArray, LPWSTR* ppszName) noexcept override try {
         ModuleStateGuard state;
-        return ComBoundary([&] {
-            const Classified c = Classify(psiItemArray);
-            if (c.valid && InGroup(m_item.nCommand, c.archive)) {
-                for (const GroupItem& item : MakeGroup(CShellUtil(), c.head, c.archive).items)
-                    if (item.nCommand == m_item.nCommand) return CopyOut(item.strCaption, ppszName);
-            }
-            return CopyOut(m_item.strCaption, ppszName);
-        });
+        const Classified c = Classify(psiItemArray);
+        if (c.valid && InGroup(m_item.nCommand, c.archive)) {
+            for (const GroupItem& item : MakeGroup(CShellUtil(), c.head, c.archive).items)
+                if (item.nCommand == m_item.nCommand) return CopyOut(MenuText(item.strCaption).c_str(), ppszName);
+        }
+        return CopyOut(MenuText(m_item.strCaption).c_str(), ppszName);
+    } catch (...) {
+        return CaughtResult();
     }
-    STDMETHODIMP GetToolTip(IShellItemArray*, LPWSTR* ppszInfotip) override {
+    STDMETHODIMP GetToolTip(IShellItemArray*, LPWSTR* ppszInfotip) noexcept override try {
         ModuleStateGuard state;
-        return ComBoundary([&] { return CopyOut(HelpText(m_item.nCommand), ppszInfotip); });
+        return CopyOut(HelpText(m_item.nCommand).c_str(), ppszInfotip);
+    } catch (...) {
+        return CaughtResult();
     }
-    STDMETHODIMP GetCanonicalName(GUID* pguidCommandName) override {
+    STDMETHODIMP GetCanonicalName(GUID* pguidCommandName) noexcept override {
         if (!pguidCommandName) return E_POINTER;
         *pguidCommandName = GUID_NULL;
         for (const CanonicalName& name : kCanonicalNames)
@@ -225,27 +208,27 @@ public:
         return S_OK;
     }
     // Hidden for an array whose group does not hold this command.
-    STDMETHODIMP GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState) override {
+    STDMETHODIMP GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState) noexcept override try {
         ModuleStateGuard state;
         if (!pCmdState) return E_POINTER;
         *pCmdState = ECS_HIDDEN;
-        return ComBoundary([&] {
-            if (!psiItemArray) {
-                *pCmdState = ECS_ENABLED;
-                return S_OK;
-            }
-            const Classified c = Classify(psiItemArray);
-            *pCmdState = c.valid && InGroup(m_item.nCommand, c.archive) ? ECS_ENABLED : ECS_HIDDEN;
+        if (!psiItemArray) {
+            *pCmdState = ECS_ENABLED;
             return S_OK;
-        });
+        }
+        const Classified c = Classify(psiItemArray);
+        *pCmdState = c.valid && InGroup(m_item.nCommand, c.archive) ? ECS_ENABLED : ECS_HIDDEN;
+        return S_OK;
+    } catch (...) {
+        return CaughtResult();
     }
-    STDMETHODIMP Invoke(IShellItemArray* psiItemArray, IBindCtx* pbc) override;
-    STDMETHODIMP GetFlags(EXPCMDFLAGS* pFlags) override {
+    STDMETHODIMP Invoke(IShellItemArray* psiItemArray, IBindCtx* pbc) noexcept override;
+    STDMETHODIMP GetFlags(EXPCMDFLAGS* pFlags) noexcept override {
         if (!pFlags) return E_POINTER;
         *pFlags = ECF_DEFAULT;
         return S_OK;
     }
-    STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** ppEnum) override {
+    STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** ppEnum) noexcept override {
         if (ppEnum) *ppEnum = nullptr;
         return E_NOTIMPL;
     }
@@ -256,114 +239,90 @@ private:
 };
 
 // Exactly what a click on the same classic item does, with the whole array.
-STDMETHODIMP CSubCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*) {
+STDMETHODIMP CSubCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*) noexcept try {
     ModuleStateGuard state;
-    return ComBoundary([&]() -> HRESULT {
-        const Classified c = Classify(psiItemArray);
-        if (!c.valid || !InGroup(m_item.nCommand, c.archive)) return E_INVALIDARG;
-        std::vector<std::wstring> paths;
-        if (!ReadSelectionPaths(psiItemArray, &paths)) return E_INVALIDARG;
-        const CommandGroup group = MakeGroup(CShellUtil(), c.head, c.archive);
-        std::wstring directory;
-        ReadProgramFolder(directory);
-        HWND hwnd = SiteWindow();
-        if (!hwnd) hwnd = m_root->SiteWindow();
-        // As the classic InvokeCommand: S_OK once dispatched; a failed start
-        // was shown to the user.
-        StartCommand({static_cast<UINT>(m_item.nCommand), paths, group.zipName, paths.back(), directory}, hwnd,
-                     false);
-        return S_OK;
-    });
+    ForgetCommandShown();  // the menu it was written for is closed
+    const Classified c = Classify(psiItemArray);
+    if (!c.valid || !InGroup(m_item.nCommand, c.archive)) return E_INVALIDARG;
+    std::vector<std::wstring> paths;
+    if (!ReadSelectionPaths(psiItemArray, &paths)) return E_INVALIDARG;
+    const CommandGroup group = MakeGroup(CShellUtil(), c.head, c.archive);
+    std::wstring directory;
+    ReadProgramFolder(directory);
+    HWND hwnd = SiteWindow();
+    if (!hwnd) hwnd = m_root->SiteWindow();
+    // As the classic InvokeCommand: S_OK once dispatched; a failed start
+    // was shown to the user.
+    StartCommand({static_cast<UINT>(m_item.nCommand), paths, group.zipName, paths.back(), directory}, hwnd, false);
+    return S_OK;
+} catch (...) {
+    return CaughtResult();
 }
 
 // The subcommands of one selection, each made when it is asked for.
-class CEnumSubCommands final : public IEnumExplorerCommand {
+class CEnumSubCommands final : public ComObject<IEnumExplorerCommand> {
 public:
     CEnumSubCommands(CExplorerCommand* root, std::vector<GroupItem> items) noexcept : m_items(std::move(items)) {
-        ++g_cDllObjects;
         root->AddRef();
         *m_root.put() = root;
     }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumExplorerCommand)) return E_NOINTERFACE;
-        *ppv = static_cast<IEnumExplorerCommand*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG cRef = --m_cRef;
-        if (cRef == 0) delete this;
-        return cRef;
-    }
-
-    STDMETHODIMP Next(ULONG celt, IExplorerCommand** pUICommand, ULONG* pceltFetched) override {
+    // All or nothing: the caller's array gets the commands only once every
+    // one is made; on a failure it holds nulls and the position stays.
+    STDMETHODIMP Next(ULONG celt, IExplorerCommand** pUICommand, ULONG* pceltFetched) noexcept override try {
         if (pceltFetched) *pceltFetched = 0;
         if (!pUICommand || (celt > 1 && !pceltFetched)) return E_POINTER;
-        return ComBoundary([&]() -> HRESULT {
-            ULONG fetched = 0;
-            for (; fetched < celt && m_next < m_items.size(); ++fetched, ++m_next) {
-                IExplorerCommand* command = nullptr;
-                try {
-                    command = new (std::nothrow) CSubCommand(m_root.get(), m_items[m_next]);
-                } catch (const std::bad_alloc&) {  // the caption's copy
-                }
-                if (!command) {
-                    for (ULONG i = 0; i < fetched; ++i) pUICommand[i]->Release();
-                    return E_OUTOFMEMORY;
-                }
-                pUICommand[fetched] = command;
-            }
-            if (pceltFetched) *pceltFetched = fetched;
-            return fetched == celt ? S_OK : S_FALSE;
-        });
+        for (ULONG i = 0; i < celt; ++i) pUICommand[i] = nullptr;
+        std::vector<ComPtr<IExplorerCommand>> made;
+        for (size_t next = m_next; made.size() < celt && next < m_items.size(); ++next) {
+            made.emplace_back();
+            const HRESULT hr = CreateComObject<CSubCommand>(IID_IExplorerCommand, made.back().put_void(), m_root.get(),
+                                                            m_items[next]);
+            if (FAILED(hr)) return hr;
+        }
+        for (size_t i = 0; i < made.size(); ++i) pUICommand[i] = made[i].detach();
+        const auto fetched = static_cast<ULONG>(made.size());
+        m_next += fetched;
+        if (pceltFetched) *pceltFetched = fetched;
+        return fetched == celt ? S_OK : S_FALSE;
+    } catch (...) {
+        return CaughtResult();
     }
-    STDMETHODIMP Skip(ULONG celt) override {
+    STDMETHODIMP Skip(ULONG celt) noexcept override {
         const size_t left = m_items.size() - m_next;
         m_next += celt < left ? celt : left;
         return celt <= left ? S_OK : S_FALSE;
     }
-    STDMETHODIMP Reset() override {
+    STDMETHODIMP Reset() noexcept override {
         m_next = 0;
         return S_OK;
     }
-    STDMETHODIMP Clone(IEnumExplorerCommand** ppenum) override {
+    STDMETHODIMP Clone(IEnumExplorerCommand** ppenum) noexcept override {
         if (ppenum) *ppenum = nullptr;
         return E_NOTIMPL;
     }
 
 private:
-    ~CEnumSubCommands() { --g_cDllObjects; }
-    ULONG m_cRef = 1;
     ComPtr<CExplorerCommand> m_root;
     std::vector<GroupItem> m_items;
     size_t m_next = 0;
 };
 
-STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** ppEnum) {
+STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** ppEnum) noexcept try {
     ModuleStateGuard state;
     if (!ppEnum) return E_POINTER;
     *ppEnum = nullptr;
-    return ComBoundary([&] {
-        // No selection asked about, or an invalid one: no subcommands.
-        std::vector<GroupItem> items;
-        if (m_selection.valid) items = MakeGroup(CShellUtil(), m_selection.head, m_selection.archive).items;
-        auto* enumerator = new (std::nothrow) CEnumSubCommands(this, std::move(items));
-        if (!enumerator) return E_OUTOFMEMORY;
-        *ppEnum = enumerator;
-        return S_OK;
-    });
+    // No selection asked about, or an invalid one: no subcommands.
+    std::vector<GroupItem> items;
+    if (m_selection.valid) items = MakeGroup(CShellUtil(), m_selection.head, m_selection.archive).items;
+    auto* enumerator = new (std::nothrow) CEnumSubCommands(this, std::move(items));
+    if (!enumerator) return E_OUTOFMEMORY;
+    *ppEnum = enumerator;
+    return S_OK;
+} catch (...) {
+    return CaughtResult();
 }
 
 }  // namespace
 
-HRESULT CreateExplorerCommand(REFIID riid, void** ppv) {
-    auto* command = new (std::nothrow) CExplorerCommand();
-    if (!command) return E_OUTOFMEMORY;
-    const HRESULT hr = command->QueryInterface(riid, ppv);
-    command->Release();
-    return hr;
-}
+HRESULT CreateExplorerCommand(REFIID riid, void** ppv) { return CreateComObject<CExplorerCommand>(riid, ppv); }

@@ -13,6 +13,10 @@ bool IsFolderItem(const CShellUtil& util, const std::wstring& path, SelectionHea
     return util.IsDirectory(path);
 }
 
+bool NeedsFolderTest(const CShellUtil& util, const SelectionHead& head) {
+    return head.count == 1 || (head.count > 1 && util.GetFolderPath(head.first, false).size() < 3);
+}
+
 bool IsArchiveSelection(const CShellUtil& util, const SelectionHead& head) {
     static const wchar_t* const kArchiveExtensions[] = {L"rar", L"zip", L"000", L"001"};
     if (head.count != 1) return false;
@@ -30,6 +34,16 @@ std::wstring MakeZipName(const CShellUtil& util, const SelectionHead& head) {
     if (head.count > 1 && util.GetFolderPath(s, false).size() >= 3)
         return util.GetFolderPath(s, true) + util.GetParentFolderName(s) + L".zip";
     return (IsFolderItem(util, s, head.firstFolder) ? s : util.GetBaseName(s)) + L".zip";
+}
+
+std::wstring MenuText(const std::wstring& caption) {
+    std::wstring text;
+    text.reserve(caption.size());
+    for (wchar_t c : caption) {
+        if (c == L'&') text += L'&';
+        text += c;
+    }
+    return text;
 }
 
 CommandGroup MakeGroup(const CShellUtil& util, const SelectionHead& head, bool archive) {

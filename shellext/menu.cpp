@@ -1,5 +1,6 @@
 // QueryContextMenu: the group that the core makes for the selection
 // (group.cpp), inserted as menu items.
+#include "command_shown.h"
 #include "context_menu.h"
 #include "module.h"
 
@@ -13,31 +14,36 @@ HRESULT IdentifiersClaimed(UINT count) { return MAKE_HRESULT(SEVERITY_SUCCESS, F
 }  // namespace
 
 STDMETHODIMP CContextMenu::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
-                                            UINT uFlags) {
+                                            UINT uFlags) noexcept try {
     ModuleStateGuard state;
-    return ComBoundary([&] {
-        // A caller that only wants the default item or the verbs builds no menu
-        // of ours: the records of an earlier menu stay valid for its clicks.
-        if (uFlags & (CMF_DEFAULTONLY | CMF_VERBSONLY)) return IdentifiersClaimed(0);
-        // Offsets of later calls name the items of this menu only.
-        m_menuItems.clear();
-        m_nCommands = 0;
-        ReadSettings();
-        if (idCmdLast < idCmdFirst) return IdentifiersClaimed(0);
-        if (!m_bSelectionValid) return IdentifiersClaimed(1);
+    // A caller that only wants the default item or the verbs builds no menu
+    // of ours: the records of an earlier menu stay valid for its clicks.
+    if (uFlags & (CMF_DEFAULTONLY | CMF_VERBSONLY)) return IdentifiersClaimed(0);
+    // Offsets of later calls name the items of this menu only.
+    m_menuItems.clear();
+    m_nCommands = 0;
+    ReadSettings();
+    if (idCmdLast < idCmdFirst) return IdentifiersClaimed(0);
+    if (!m_bSelectionValid) return IdentifiersClaimed(1);
 
-        // Every identifier of the group must lie in [idCmdFirst, idCmdLast], or
-        // our items would collide with other handlers' commands.
-        const UINT size = m_bIsArchive ? kExtractGroupSize : kCreateGroupSize;
-        if (idCmdLast - idCmdFirst < size - 1) return IdentifiersClaimed(0);
+    // Every identifier of the group must lie in [idCmdFirst, idCmdLast], or
+    // our items would collide with other handlers' commands.
+    const UINT size = m_bIsArchive ? kExtractGroupSize : kCreateGroupSize;
+    if (idCmdLast - idCmdFirst < size - 1) return IdentifiersClaimed(0);
+    // Windows 11's command put the same group into this menu a moment ago.
+    if (CommandJustShown(Head())) return IdentifiersClaimed(0);
 
-        std::vector<MenuItemInfo> items = BuildGroup(idCmdFirst);
-        m_menuItems = std::move(items);  // nothing below can fail
-        m_nCommands = static_cast<UINT>(m_menuItems.size());
-        if (m_util.IsVistaOrLater()) m_menuBitmap = ItemBitmap(ItemBitmapSize());
-        AddMenuItems(hmenu, indexMenu);
-        return IdentifiersClaimed(m_nCommands + 1);
-    });
+    std::vector<MenuItemInfo> items = BuildGroup(idCmdFirst);
+    std::vector<std::wstring> texts;
+    texts.reserve(items.size());
+    for (const MenuItemInfo& item : items) texts.push_back(MenuText(item.strCaption));
+    m_menuItems = std::move(items);  // nothing below can fail
+    m_nCommands = static_cast<UINT>(m_menuItems.size());
+    if (m_util.IsVistaOrLater()) m_menuBitmap = ItemBitmap(ItemBitmapSize());
+    AddMenuItems(hmenu, indexMenu, texts);
+    return IdentifiersClaimed(m_nCommands + 1);
+} catch (...) {
+    return CaughtResult();
 }
 
 // The shared group as this menu's records; the create group's zip becomes the
@@ -52,18 +58,18 @@ std::vector<MenuItemInfo> CContextMenu::BuildGroup(UINT idCmdFirst) {
     return items;
 }
 
-// Inserts this menu's records between two separators, from indexMenu on.
-UINT CContextMenu::AddMenuItems(HMENU hmenu, UINT indexMenu) {
+// Inserts this menu's records, with their texts, between two separators, from
+// indexMenu on.
+UINT CContextMenu::AddMenuItems(HMENU hmenu, UINT indexMenu, const std::vector<std::wstring>& texts) {
     // A position past the end (such as -1) appends; counting on from it would
     // wrap around and put the items at the top, away from their separator.
     const int count = GetMenuItemCount(hmenu);
     if (count >= 0 && indexMenu > static_cast<UINT>(count)) indexMenu = static_cast<UINT>(count);
     InsertMenuW(hmenu, indexMenu, MF_SEPARATOR | MF_BYPOSITION, 0, nullptr);
     UINT position = indexMenu + 1;
-    for (const MenuItemInfo& item : m_menuItems) {
-        if (!item.strCaption.empty())
-            InsertItem(hmenu, item.nCmdId, position, item.strCaption.c_str(),
-                       static_cast<UINT>(item.strCaption.size()));
+    for (size_t i = 0; i < m_menuItems.size(); ++i) {
+        const std::wstring& text = texts[i];
+        if (!text.empty()) InsertItem(hmenu, m_menuItems[i].nCmdId, position, text.c_str(), static_cast<UINT>(text.size()));
         ++position;
     }
     InsertMenuW(hmenu, position, MF_SEPARATOR | MF_BYPOSITION, 0, nullptr);

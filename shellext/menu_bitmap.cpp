@@ -8,6 +8,7 @@
 #include <shellscalingapi.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -21,15 +22,27 @@ BOOL CALLBACK LoadCheckMark(PINIT_ONCE, PVOID, PVOID*) {
     return TRUE;
 }
 
-// Explorer's threads ask at the same time; one lock guards the few sizes.
+// One bitmap per thread and size: a menu draws its item bitmap by selecting it
+// into a memory DC, and a bitmap can be selected into one DC at a time, so
+// two Explorer windows (two threads) drawing their menus at once must not
+// share one. A thread's menus end with it, so an ended thread's slot is free.
 // Monitors of different scales, and scales changed while Explorer runs, each
-// bring a size.
+// bring a size. One lock guards the slots.
 SRWLOCK g_itemLock = SRWLOCK_INIT;
 struct ItemBitmapSlot {
+    DWORD thread;
     int size;  // 0: free
     HBITMAP bitmap;
 };
-ItemBitmapSlot g_itemBitmaps[8];
+ItemBitmapSlot g_itemBitmaps[16];
+
+bool ThreadEnded(DWORD id) {
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+    if (!thread) return true;
+    const bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return ended;
+}
 
 // user32's are Windows 10 1607 and later, shcore's 8.1 and later: looked up
 // here, so that the DLL loads on Windows XP and 7 as well. Without them the
@@ -43,7 +56,6 @@ struct DpiFunctions {
 };
 INIT_ONCE g_dpiOnce = INIT_ONCE_STATIC_INIT;
 DpiFunctions g_dpi;
-HMODULE g_shcore = nullptr;  // our reference, given back at an unload
 
 template <typename F>
 void Find(F& function, HMODULE module, const char* name) {
@@ -59,9 +71,14 @@ BOOL CALLBACK FindDpiFunctions(PINIT_ONCE, PVOID, PVOID*) {
     Find(g_dpi.awareness, user32, "GetAwarenessFromDpiAwarenessContext");
     // Only on Windows 10, where the rest is: shcore has no GetDpiForMonitor
     // before 8.1, and Windows 7 without its loader update refuses the flag.
-    if (g_dpi.forSystem && g_dpi.metricsForDpi && g_dpi.threadContext && g_dpi.awareness)
-        g_shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    Find(g_dpi.forMonitor, g_shcore, "GetDpiForMonitor");
+    // Pinned for the process: the unload (DllMain, under the loader lock) must
+    // not free a library.
+    HMODULE shcore = nullptr;
+    if (g_dpi.forSystem && g_dpi.metricsForDpi && g_dpi.threadContext && g_dpi.awareness &&
+        LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) &&
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"shcore.dll", &shcore))
+        shcore = nullptr;
+    Find(g_dpi.forMonitor, shcore, "GetDpiForMonitor");
     return TRUE;
 }
 
@@ -190,22 +207,29 @@ int ItemBitmapSize() noexcept {
 
 HBITMAP ItemBitmap(int size) noexcept {
     if (size <= 0 || size > 256) return nullptr;
+    const DWORD thread = GetCurrentThreadId();
     AcquireSRWLockExclusive(&g_itemLock);
-    HBITMAP found = nullptr;
+    ItemBitmapSlot* found = nullptr;
+    ItemBitmapSlot* free = nullptr;
     for (ItemBitmapSlot& slot : g_itemBitmaps) {
-        if (slot.size == 0) {
-            slot.size = size;
-            slot.bitmap = MakeItemBitmap(size);
-        }
-        if (slot.size == size) {
-            found = slot.bitmap;
-            break;
+        if (slot.size == size && slot.thread == thread) found = &slot;
+        if (slot.size == 0 && !free) free = &slot;
+    }
+    for (ItemBitmapSlot* slot = g_itemBitmaps; !found && !free && slot != std::end(g_itemBitmaps); ++slot) {
+        if (slot->thread != thread && ThreadEnded(slot->thread)) {
+            if (slot->bitmap) DeleteObject(slot->bitmap);
+            *slot = {};
+            free = slot;
         }
     }
-    // All slots taken by other sizes: the first size is better than none.
-    if (!found) found = g_itemBitmaps[0].bitmap;
+    if (!found && free) {
+        *free = {thread, size, MakeItemBitmap(size)};
+        found = free;
+    }
+    // Every slot held by a live thread: no bitmap rather than a shared one.
+    HBITMAP bitmap = found ? found->bitmap : nullptr;
     ReleaseSRWLockExclusive(&g_itemLock);
-    return found;
+    return bitmap;
 }
 
 void ReleaseMenuBitmaps() noexcept {
@@ -215,7 +239,4 @@ void ReleaseMenuBitmaps() noexcept {
         if (slot.bitmap) DeleteObject(slot.bitmap);
         slot = {};
     }
-    // Never called while the process ends, when FreeLibrary is not safe.
-    if (g_shcore) FreeLibrary(g_shcore);
-    g_shcore = nullptr;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "class_factory.h"
+#include "command_shown.h"
 
 const CLSID CLSID_QuillShellContextMenu = {
     0x7D3B2E91, 0x4C6A, 0x4F1E, {0x9A, 0x27, 0x5B, 0x8C, 0x0D, 0x4E, 0x6F, 0x13}};
@@ -42,33 +43,35 @@ HANDLE PreparedActCtx() noexcept {
 
 // Bookkeeping only: anything that loads libraries or creates objects waits
 // for the first guarded call. An unload by FreeLibrary gives back what the
-// module made. When the process ends (reserved is then not null) nothing is
-// freed: its other threads were stopped wherever they were, a lock may never
-// be released, and Windows takes back every object and handle with the process.
+// module made, under the loader lock: no library freed, no lock taken. When
+// the process ends (reserved is then not null) nothing is freed: its other
+// threads were stopped wherever they were, and Windows takes back every object
+// and handle with the process. Thread notifications stay on: the static C and
+// C++ runtime's TLS callbacks free each thread's data at DLL_THREAD_DETACH
+// (DisableThreadLibraryCalls: not for a DLL linked to the static CRT).
 BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_hInstance = hInstance;
         g_cDllObjects = 0;
-        DisableThreadLibraryCalls(hInstance);
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         ReleaseMenuBitmaps();
         ReleaseSettingsKey();
+        ReleaseCommandShown();
         if (g_actCtx != INVALID_HANDLE_VALUE) ReleaseActCtx(g_actCtx);
         g_actCtx = INVALID_HANDLE_VALUE;
     }
     return TRUE;
 }
 
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+// The SDK declares the exports without noexcept; the try block is the boundary.
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) try {
     ModuleStateGuard state;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!IsEqualCLSID(rclsid, g_serverClass.clsid)) return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new (std::nothrow) CClassFactory(g_serverClass.create);
-    if (!factory) return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return CreateComObject<CClassFactory>(riid, ppv, g_serverClass.create);
+} catch (...) {
+    return CaughtResult();
 }
 
 // The library's own handler would print the exception's demangled name to a

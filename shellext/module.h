@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
-#include <new>
+#include <string>
 
 #include "win32.h"
 
@@ -18,6 +18,15 @@ extern const CLSID CLSID_QuillShellContextMenu;
 struct ServerClass {
     const CLSID& clsid;
     HRESULT (*create)(REFIID riid, void** ppv);  // a new object, asked for riid
+    // IClassFactory::LockServer, or null for E_NOTIMPL: a surrogate that hosts
+    // the Windows 11 command may lock its DLL; the classic DLL's lifetime
+    // follows its objects alone.
+    HRESULT (*lockServer)(BOOL fLock);
+    // How TarnwickUnzip.exe is started (program_start.h): the command, which
+    // runs in the COM Surrogate with our package's identity, starts it outside
+    // the package; the classic handler runs in Explorer and starts it with the
+    // shell.
+    UINT_PTR (*startProgram)(HWND owner, const std::wstring& program, const std::wstring& parameters, bool noUI);
 };
 extern const ServerClass g_serverClass;
 
@@ -39,8 +48,8 @@ int ItemBitmapSize() noexcept;
 HBITMAP ItemBitmap(int size) noexcept;
 
 // What the module made on first use, given back when FreeLibrary unloads the
-// DLL (never while the process ends): the bitmaps and the library that sizing
-// them loaded (menu_bitmap.cpp), the settings key kept open (settings.cpp).
+// DLL (never while the process ends), from DllMain: the bitmaps
+// (menu_bitmap.cpp), the settings key kept open (settings.cpp).
 void ReleaseMenuBitmaps() noexcept;
 void ReleaseSettingsKey() noexcept;
 
@@ -56,16 +65,3 @@ public:
 private:
     ActCtxActivation m_activation;
 };
-
-// No exception may leave a COM method: out of memory becomes E_OUTOFMEMORY,
-// anything else E_UNEXPECTED.
-template <typename F>
-HRESULT ComBoundary(F&& f) noexcept {
-    try {
-        return f();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}

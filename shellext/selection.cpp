@@ -5,6 +5,7 @@
 
 #include "context_menu.h"
 #include "drop_files.h"
+#include "item_array.h"
 #include "module.h"
 
 namespace {
@@ -35,34 +36,41 @@ std::vector<std::wstring> ReadSelection(IDataObject* data) {
     return {};
 }
 
-// What Explorer already knows about the items: asking the file system on the
-// shell's thread could stall the menu on an unreachable share.
-std::vector<DWORD> ReadAttributes(IDataObject* data, size_t items) {
+// Whether the first item is a folder, as Explorer already knows it: asking the
+// file system on the shell's thread could stall the menu on an unreachable
+// share. The attributes the data object carries, else the shell's answer for
+// the first item of its ID list; kAskDisk when neither says.
+SelectionHead::Folder FirstFolder(IDataObject* data, size_t items) {
     UniqueStgMedium array;
-    if (!GetGlobal(data, AttributesFormat(), array)) return {};
-    return ReadFileAttributes(array.get().hGlobal, items);
+    if (GetGlobal(data, AttributesFormat(), array)) {
+        const std::vector<DWORD> attributes = ReadFileAttributes(array.get().hGlobal, items);
+        if (!attributes.empty())
+            return (attributes.front() & FILE_ATTRIBUTE_DIRECTORY) ? SelectionHead::kFolder : SelectionHead::kNoFolder;
+    }
+    ComPtr<IShellItemArray> shellItems;
+    ComPtr<IShellItem> first;
+    if (FAILED(SHCreateShellItemArrayFromDataObject(data, IID_PPV_ARGS(shellItems.put()))) ||
+        FAILED(shellItems->GetItemAt(0, first.put())) || !first)
+        return SelectionHead::kAskDisk;
+    return FolderOf(first.get());
 }
 
-// The selection's head; whether the first item is a folder comes from the data
-// object's attributes when it gave them.
-SelectionHead HeadOf(const std::vector<std::wstring>& paths, const std::vector<DWORD>& attributes) {
+SelectionHead HeadOf(const std::vector<std::wstring>& paths, SelectionHead::Folder firstFolder) {
     SelectionHead head;
     head.count = paths.size();
     if (!paths.empty()) head.first = paths.front();
-    if (!attributes.empty())
-        head.firstFolder = (attributes.front() & FILE_ATTRIBUTE_DIRECTORY) ? SelectionHead::kFolder
-                                                                          : SelectionHead::kNoFolder;
+    head.firstFolder = firstFolder;
     return head;
 }
 
 }  // namespace
 
 // Initialize can be called more than once: each call starts a fresh selection.
-STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) {
+STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) noexcept try {
     m_bSelectionValid = FALSE;
     m_bIsArchive = FALSE;
     m_selectedFiles.clear();
-    m_itemAttributes.clear();
+    m_firstFolder = SelectionHead::kAskDisk;
     m_currentFile.clear();
     m_zipName = L"NULL";  // inline buffer: cannot throw
     if (m_pDataObject) {
@@ -73,25 +81,26 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
     m_pDataObject = pdtobj;
     m_pDataObject->AddRef();
 
-    return ComBoundary([&] {
-        std::vector<std::wstring> paths = ReadSelection(pdtobj);
-        std::wstring last = paths.empty() ? std::wstring() : paths.back();
-        const size_t items = paths.size();
-        paths.erase(std::remove_if(paths.begin(), paths.end(), [](const std::wstring& p) { return p.empty(); }),
-                    paths.end());
-        // A selection with an unreadable item gets no menu.
-        const bool complete = items > 0 && paths.size() == items;
-        std::vector<DWORD> attributes = complete ? ReadAttributes(pdtobj, items) : std::vector<DWORD>();
-        const bool archive = paths.size() == 1 && IsArchiveSelection(m_util, HeadOf(paths, attributes));
+    std::vector<std::wstring> paths = ReadSelection(pdtobj);
+    std::wstring last = paths.empty() ? std::wstring() : paths.back();
+    const size_t items = paths.size();
+    paths.erase(std::remove_if(paths.begin(), paths.end(), [](const std::wstring& p) { return p.empty(); }),
+                paths.end());
+    // A selection with an unreadable item gets no menu.
+    const bool complete = items > 0 && paths.size() == items;
+    SelectionHead head = HeadOf(paths, SelectionHead::kAskDisk);
+    if (complete && NeedsFolderTest(m_util, head)) head.firstFolder = FirstFolder(pdtobj, items);
+    const bool archive = paths.size() == 1 && IsArchiveSelection(m_util, head);
 
-        // Nothing above changed the handler: a failure leaves an empty selection.
-        m_selectedFiles = std::move(paths);
-        m_itemAttributes = std::move(attributes);
-        m_currentFile = std::move(last);
-        m_bSelectionValid = complete;
-        m_bIsArchive = archive;
-        return S_OK;
-    });
+    // Nothing above changed the handler: a failure leaves an empty selection.
+    m_selectedFiles = std::move(paths);
+    m_firstFolder = head.firstFolder;
+    m_currentFile = std::move(last);
+    m_bSelectionValid = complete;
+    m_bIsArchive = archive;
+    return S_OK;
+} catch (...) {
+    return CaughtResult();
 }
 
-SelectionHead CContextMenu::Head() const { return HeadOf(m_selectedFiles, m_itemAttributes); }
+SelectionHead CContextMenu::Head() const { return HeadOf(m_selectedFiles, m_firstFolder); }

@@ -75,4 +75,8 @@ void ReadProgramFolder(std::wstring& directory) {
 
 void CContextMenu::ReadSettings() { ReadProgramFolder(m_directory); }
 
-void ReleaseSettingsKey() noexcept { KeepKey(nullptr); }
+// At an unload no other thread runs our code, and DllMain may take no lock.
+void ReleaseSettingsKey() noexcept {
+    if (g_key) RegCloseKey(g_key);
+    g_key = nullptr;
+}

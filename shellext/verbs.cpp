@@ -53,30 +53,30 @@ void CopyHelpText(int id, wchar_t* buffer, UINT cchMax) noexcept {
 
 // The shell knows an item only by its offset; only an offset that names an
 // inserted item of the current menu has a verb or a help text.
-STDMETHODIMP CContextMenu::GetCommandString(UINT_PTR idCmd, UINT uType, UINT*, CHAR* pszName, UINT cchMax) {
-    return ComBoundary([&]() -> HRESULT {
-        ModuleStateGuard state;
-        const VerbInfo* row =
-            idCmd < m_menuItems.size() ? FindVerbByCommand(static_cast<uint32_t>(m_menuItems[idCmd].nCommand)) : nullptr;
-        switch (uType) {
-        case GCS_VALIDATEW:
-            return idCmd < m_menuItems.size() ? S_OK : E_INVALIDARG;
-        case GCS_VERBW:
-        case GCS_HELPTEXTW:
-            break;
-        default:  // the ANSI requests included: no ANSI text is produced
-            return E_INVALIDARG;
-        }
-        if (!pszName || cchMax == 0 || !row) return E_INVALIDARG;
-        auto* buffer = reinterpret_cast<wchar_t*>(pszName);
-        if (uType == GCS_HELPTEXTW) {
-            CopyHelpText(row->nHelpStringId, buffer, cchMax);
-            return S_OK;
-        }
-        // A verb is never cut: a shortened verb would name another command or none.
-        const size_t length = wcslen(row->szVerb);
-        if (length >= cchMax) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-        for (size_t i = 0; i <= length; ++i) buffer[i] = row->szVerb[i];
+STDMETHODIMP CContextMenu::GetCommandString(UINT_PTR idCmd, UINT uType, UINT*, CHAR* pszName, UINT cchMax) noexcept try {
+    ModuleStateGuard state;
+    const VerbInfo* row =
+        idCmd < m_menuItems.size() ? FindVerbByCommand(static_cast<uint32_t>(m_menuItems[idCmd].nCommand)) : nullptr;
+    switch (uType) {
+    case GCS_VALIDATEW:
+        return idCmd < m_menuItems.size() ? S_OK : E_INVALIDARG;
+    case GCS_VERBW:
+    case GCS_HELPTEXTW:
+        break;
+    default:  // the ANSI requests included: no ANSI text is produced
+        return E_INVALIDARG;
+    }
+    if (!pszName || cchMax == 0 || !row) return E_INVALIDARG;
+    auto* buffer = reinterpret_cast<wchar_t*>(pszName);
+    if (uType == GCS_HELPTEXTW) {
+        CopyHelpText(row->nHelpStringId, buffer, cchMax);
         return S_OK;
-    });
+    }
+    // A verb is never cut: a shortened verb would name another command or none.
+    const size_t length = wcslen(row->szVerb);
+    if (length >= cchMax) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    for (size_t i = 0; i <= length; ++i) buffer[i] = row->szVerb[i];
+    return S_OK;
+} catch (...) {
+    return CaughtResult();
 }

@@ -119,6 +119,7 @@ public:
         return &m_p;
     }
     void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+    T* detach() noexcept { return std::exchange(m_p, nullptr); }  // the caller owns the reference
     template <typename U>
     HRESULT As(ComPtr<U>* out) const noexcept {
         return m_p->QueryInterface(__uuidof(U), out->put_void());

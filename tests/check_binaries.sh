@@ -40,9 +40,12 @@ if [ "$1" = --machine ]; then
     b=$(basename "$lib")
     llvm-readobj-14 --file-headers --coff-resources "$lib" | sed -n '/Type: MANIFEST/,/Name: /p' | grep -q 'Name: (ID 2)' ||
       { echo "FAIL: $b's manifest is not resource 2"; fail=1; }
-    # Exactly the two exports, by these ordinals (lld leaves an empty slot 0).
-    exports=$(llvm-readobj-14 --coff-exports "$lib" | sed -n 's/^  Ordinal: //p;s/^  Name: //p' | paste -d' ' - - |
-              grep -v ' $' | tr '\n' ';')
+    # Exactly the two exports, by these ordinals, and no other entry in the
+    # address table (from a .def, lld 14 adds an empty one at ordinal 0).
+    table=$(llvm-readobj-14 --coff-exports "$lib")
+    functions=$(printf "%s\n" "$table" | grep -c '^Export {')
+    [ "$functions" = 2 ] || { echo "FAIL: $b: $functions entries in its export address table, not two"; fail=1; }
+    exports=$(printf "%s\n" "$table" | sed -n 's/^  Ordinal: //p;s/^  Name: *//p' | paste -d' ' - - | tr '\n' ';')
     [ "$exports" = "1 DllCanUnloadNow;2 DllGetClassObject;" ] || { echo "FAIL: $b exports '$exports'"; fail=1; }
     llvm-objdump-14 -p "$lib" | grep -q "^ DLL name: $b\$" || { echo "FAIL: $b: export directory name"; fail=1; }
   done
@@ -63,8 +66,8 @@ for bin in "$dll" "$exe" ${modern:+"$modern"}; do
 done
 for lib in "$dll" ${modern:+"$modern"}; do
   dump=$("$objdump" -p "$lib")
-  # binutils lists each name with its ordinal minus the table's base: GNU ld
-  # starts the table at ordinal 1, lld at 0 with slot 0 left empty.
+  # binutils lists each name with its ordinal minus the table's base (1; a
+  # .def linked by lld 14 would give 0 and an empty slot 0).
   base=$(printf "%s\n" "$dump" | sed -n 's/^Ordinal Base\s*\([0-9]*\)$/\1/p')
   exports=$(printf "%s\n" "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[\s*\([0-9]*\)\] \(.*\)$/\1 \2/p' |
             while read -r index name; do echo "$((index + ${base:-0})) $name"; done | tr '\n' ';')

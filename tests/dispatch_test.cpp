@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "command_support.h"
+#include "program_start.h"
 #include "shell_support.h"
 #include "support.h"
 
@@ -188,6 +189,75 @@ TEST_F(DispatchTest, CommandTakesTheWholeArray) {
     text->Release();
 }
 
+// A click reads the paths in one call, the array's data object's drop list,
+// where the command runs (the COM Surrogate: each item read is two calls into
+// Explorer); item by item when the array gives no data object or no drop list
+// that names every item.
+TEST_F(DispatchTest, CommandReadsTheArrayInOneCall) {
+    using Data = TestItemArray::Data;
+    const struct {
+        const char* name;
+        Data data;
+        DWORD highest;  // the highest item read
+    } cases[] = {
+        {"a drop list", Data::kDropList, 0},
+        {"no data object", Data::kNone, 999},
+        {"a data object without a drop list", Data::kNoDropList, 999},
+        {"a drop list short of one item", Data::kDropListShortOfOne, 999},
+    };
+    std::string expected;
+    for (DWORD i = 0; i < 1000; ++i) expected += "C:\\Many\\file" + std::to_string(i) + ".txt*";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto* items = new TestItemArray(
+            1000, [](DWORD i) { return L"C:\\Many\\file" + std::to_wstring(i) + L".txt"; }, SFGAO_FILESYSTEM, c.data);
+        const Start start = Started(InvokeCommandAt(items, 1));
+        EXPECT_EQ(start.list, expected);
+        EXPECT_EQ(items->highestItem(), c.highest);
+        items->Release();
+    }
+}
+
+// From a process with a package's identity the program is created outside the
+// package, by CreateProcessW: with the command line and the errors that the
+// shell's start gives. Wine knows no desktop-app policy, so the same creation
+// runs here without it; StartOutsidePackage adds the policy where Windows has it.
+TEST_F(DispatchTest, StartOutsideThePackageAsTheShellStarts) {
+    EXPECT_FALSE(HasPackageIdentity());
+    const std::wstring parameters = L" ?Test? \"C:\\In\\list.txt\" \"NULL\"";
+    auto created = [&](const std::wstring& exe) {
+        std::wstring commandLine = ProgramCommandLine(exe, parameters);
+        SetLastError(ERROR_SUCCESS);
+        return CreateProgramProcess(commandLine, nullptr) ? ERROR_SUCCESS : GetLastError();
+    };
+    auto shell = [&](const std::wstring& exe) {
+        SetLastError(ERROR_SUCCESS);
+        const auto result = reinterpret_cast<INT_PTR>(
+            ShellExecuteW(nullptr, L"open", exe.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
+        return result > 32 ? ERROR_SUCCESS : GetLastError();
+    };
+    const std::wstring exe = Quote(program.dir() + L"\\TarnwickUnzip.exe");
+    Record ours, theShells;
+    ASSERT_EQ(created(exe), DWORD(ERROR_SUCCESS));
+    ASSERT_TRUE(program.Wait(&ours));
+    ASSERT_EQ(shell(exe), DWORD(ERROR_SUCCESS));
+    ASSERT_TRUE(program.Wait(&theShells));
+    EXPECT_EQ(ours.commandLine, theShells.commandLine);
+    // A creation that fails is left to the shell, whose errors are then the user's.
+    for (const wchar_t* missing : {L"\\gone\\TarnwickUnzip.exe", L"\\TarnwickUnzip2.exe"}) {
+        SCOPED_TRACE(missing);
+        const std::wstring path = Quote(program.dir() + missing);
+        EXPECT_NE(created(path), DWORD(ERROR_SUCCESS));
+        EXPECT_NE(shell(path), DWORD(ERROR_SUCCESS));
+    }
+    if (StartOutsidePackage(exe, parameters)) {
+        ASSERT_TRUE(program.Wait(&ours));
+        EXPECT_EQ(ours.commandLine, theShells.commandLine);
+    } else {
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED)) << "the shell must start it instead";
+    }
+}
+
 // Before any menu, no offset names an item: offset 0 ran "?Decompress?".
 TEST_F(DispatchTest, NoMenuNoOffsets) {
     Select({scratch.File(L"notes.txt")}, false);
@@ -239,6 +309,7 @@ TEST_F(DispatchTest, VerbChoiceAndSize) {
         {ex, true, "test", L"UnpackHere", L"?UnpackHere?"},
         {ex, false, "test", L"UnpackHere", L"?Test?"},
         {ex, true, "unpackto", nullptr, L"?UnpackTo?"},
+        {ex, true, nullptr, L"unpackhere", L"?UnpackHere?"},  // no ANSI verb: not offset 0
         {sizeof(CMINVOKECOMMANDINFOEX), true, "test", L"UNPACKHERE", L"?UnpackHere?"},
         {base - 1, false, "test", nullptr, nullptr},
         {base - 1, true, "test", L"test", nullptr},
@@ -251,7 +322,7 @@ TEST_F(DispatchTest, VerbChoiceAndSize) {
     };
     Select({scratch.File(L"Photos.zip")});
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.cbSize << (c.unicode ? " unicode " : " ") << c.verbA);
+        SCOPED_TRACE(testing::Message() << c.cbSize << (c.unicode ? " unicode " : " ") << (c.verbA ? c.verbA : "(null)"));
         const HRESULT hr = InvokeVerbs(handler, c.verbA, c.verbW, c.cbSize, c.unicode);
         if (c.token)
             EXPECT_EQ(Started(hr).token, c.token);

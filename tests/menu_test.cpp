@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <thread>
 
+#include "command_shown.h"
 #include "shell_support.h"
 #include "support.h"
 
@@ -31,6 +34,18 @@ std::vector<BYTE> WithMyComputer(const std::wstring& file) {
     CoTaskMemFree(computer);
     CoTaskMemFree(item);
     return block;
+}
+
+// Runs this program's DISABLED_ClassicGroupOf for `path` in a process of its own.
+bool ClassicGroupInAnotherProcess(const std::wstring& path) {
+    wchar_t self[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    SetEnvironmentVariableW(L"QUILL_CLASSIC_OF", path.c_str());
+    const ProcessResult result = RunProcess(
+        Quote(self) + L" --gtest_also_run_disabled_tests --gtest_filter=MenuTest.DISABLED_ClassicGroupOf");
+    SetEnvironmentVariableW(L"QUILL_CLASSIC_OF", nullptr);
+    if (result.exitCode != 0) ADD_FAILURE() << result.out;
+    return result.exitCode == 0;
 }
 
 struct Shown {
@@ -160,7 +175,7 @@ TEST_F(MenuTest, OneArchiveGetsTheExtractGroup) {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"Photos.zip", L"Photos"},          {L"CAPS.Zip", L"CAPS"},  {L"disk.001", L"disk"},
         {L"disk.000", L"disk"},              {L"Backup.part2.rar", L"Backup"},
-        {L"Backup.part02.rar", L"Backup"},   {L"a.tar.zip", L"a.tar"},
+        {L"Backup.part02.rar", L"Backup"},   {L"a.tar.zip", L"a.tar"},    {L"R&D.zip", L"R&D"},
     };
     for (auto [name, folder] : cases) {
         SCOPED_TRACE(name);
@@ -178,6 +193,7 @@ TEST_F(MenuTest, AnythingElseGetsTheZipGroup) {
         {{scratch.File(L"disk.002")}, L"disk.zip"},
         {{scratch.File(L"x.ar")}, L"x.zip"},
         {{scratch.File(L"readme")}, L"readme.zip"},
+        {{scratch.File(L"R&D.txt")}, L"R&D.zip"},  // shown as typed, not as a shortcut
         {{scratch.Folder(L"Archive.zip")}, L"Archive.zip.zip"},  // folders are never archives
         {{scratch.Folder(L"Photos")}, L"Photos.zip"},
         {{scratch.File(L"x.zip"), scratch.File(L"y.rar")}, nullptr},  // two archives: named after their folder
@@ -376,6 +392,17 @@ TEST_F(MenuTest, ItemBitmapFitsTheDisplay) {
     }
     for (auto [s, b] : bySize) EXPECT_NE(GetObjectType(b), 0u) << s << " px: every size stays alive";
     EXPECT_EQ(bySize.size(), size == 16 ? 1u : 2u);
+    // Another window's thread draws its own: a bitmap is selected into one DC at a time.
+    HBITMAP other = nullptr;
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        SetThreadDpiAwareness(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE);
+        Shown shown = RightClickPaths({scratch.File(L"notes.txt")});
+        if (shown.ours.size() >= 3) other = shown.ours[1].item;
+        CoUninitialize();
+    }).join();
+    EXPECT_NE(other, nullptr);
+    EXPECT_NE(other, bitmap) << "one bitmap for two threads";
 
     DIBSECTION dib{};
     ASSERT_EQ(GetObjectW(bitmap, sizeof(dib), &dib), int(sizeof(dib))) << "not a DIB section";
@@ -482,6 +509,7 @@ TEST_F(MenuTest, FoldersAsTheDataObjectSays) {
         std::vector<DWORD> attributes;
         UINT count;
         std::vector<std::wstring> captions;
+        std::wstring idListOf = {};  // the item of the ID list, when it has one
     } cases[] = {
         {L"\\\\nosuchserver\\share\\x.zip", {kFolder}, 1, ZipGroup(L"x.zip.zip")},
         {L"\\\\nosuchserver\\share\\x.zip", {kFile}, 1, ExtractGroup(L"x")},
@@ -491,10 +519,14 @@ TEST_F(MenuTest, FoldersAsTheDataObjectSays) {
         {folder, {kFile}, 1, ExtractGroup(L"y")},
         {file, {kFolder, kFolder}, 2, ExtractGroup(L"x")},  // counts another selection: the disk decides
         {folder, {}, 0, ZipGroup(L"y.zip.zip")},
+        // Without attributes the shell answers from the ID list, not the disk.
+        {file, {}, 0, ZipGroup(L"x.zip.zip"), folder},
+        {folder, {}, 0, ExtractGroup(L"y"), file},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.path.c_str() << " " << c.attributes.size());
+        SCOPED_TRACE(testing::Message() << c.path.c_str() << " " << c.attributes.size() << " " << c.idListOf.c_str());
         TestDataObject* data = TestDataObject::Wide({c.path})->WithAttributes(AttributesBlock(c.attributes, c.count));
+        if (!c.idListOf.empty()) data->WithIdList(IdListOf({c.idListOf}));
         EXPECT_EQ(Captions(RightClick(data)), c.captions);
         data->Release();
     }
@@ -534,6 +566,78 @@ TEST_F(MenuTest, TheCommandReadsOnlyTheFirstItem) {
     EXPECT_GT(items->itemsMade(), 0u);
     EXPECT_EQ(items->highestItem(), 0u);
     items->Release();
+}
+
+// Windows 11 puts the command into its full menu too ("Show more options"),
+// asking its state first: the classic group that follows for the same
+// selection in the same process adds nothing. In every other case it shows.
+TEST_F(MenuTest, OneGroupPerMenu) {
+    // Windows 11 is 64-bit only: a 32-bit handler never hides its group.
+    const bool hides = sizeof(void*) == 8;
+    auto command = [](const std::vector<std::wstring>& paths) {
+        IShellItemArray* items = ShellItems(paths);
+        ASSERT_NE(items, nullptr);
+        EXPECT_EQ(RightClickCommand(items).root.state, DWORD(ECS_ENABLED));
+        items->Release();
+    };
+    auto record = [](const std::wstring& path, DWORD age) {
+        SelectionHead head;
+        head.count = 1;
+        head.first = path;
+        WriteCommandShown(head, GetCurrentProcessId(), GetTickCount() - age);
+    };
+    // Until the command has made the record, the classic handler looks for it
+    // at most once a second, and earlier menus of this process may just have.
+    command({scratch.File(L"first.txt")});
+    Sleep(1100);
+    std::vector<std::wstring> sixteen;
+    for (int i = 0; i < 16; ++i) sixteen.push_back(scratch.File(L"many" + std::to_wstring(i + 10) + L".txt"));
+    const std::wstring a = scratch.File(L"a.txt"), b = scratch.File(L"b.txt"), c = scratch.File(L"c.txt"),
+                       d = scratch.File(L"d.txt"), e = scratch.File(L"e.txt"), f = scratch.File(L"f.txt"),
+                       g = scratch.File(L"g.txt");
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        std::vector<std::wstring> classic;
+        bool otherProcess;
+        bool hidden;
+    } cases[] = {
+        {"the command asked first", [&] { command({a}); }, {a}, false, hides},
+        {"the next menu of that selection", [] {}, {a}, false, false},
+        {"another selection", [&] { command({b}); }, {c}, false, false},
+        {"more items with the same first one", [&] { command({d}); }, {d, e}, false, false},
+        {"the first 16 of a larger selection",
+         [&] {
+             auto* items = new TestItemArray(40, [&](DWORD i) { return sixteen[i % 16]; }, SFGAO_FILESYSTEM);
+             EXPECT_EQ(RightClickCommand(items).root.state, DWORD(ECS_ENABLED));
+             items->Release();
+         },
+         sixteen, false, hides},
+        {"another process", [&] { command({e}); }, {e}, true, false},
+        {"a record just written", [&] { record(f, 0); }, {f}, false, hides},
+        {"a record too old", [&] { record(g, kCommandShownMs + 1); }, {g}, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.before();
+        if (c.otherProcess) {
+            EXPECT_TRUE(ClassicGroupInAnotherProcess(c.classic.front()));
+            continue;
+        }
+        const Shown shown = RightClickPaths(c.classic);
+        EXPECT_EQ(shown.ours.empty(), c.hidden);
+        if (c.hidden) {
+            EXPECT_EQ(shown.hr, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0));
+        }
+    }
+}
+
+// The other process of OneGroupPerMenu: the classic menu of the file that
+// QUILL_CLASSIC_OF names holds the group.
+TEST_F(MenuTest, DISABLED_ClassicGroupOf) {
+    wchar_t path[MAX_PATH] = L"";
+    ASSERT_GT(GetEnvironmentVariableW(L"QUILL_CLASSIC_OF", path, MAX_PATH), 0u);
+    EXPECT_FALSE(RightClickPaths({path}).ours.empty());
 }
 
 // Each menu's offsets name its own items; a query for verbs only keeps them.

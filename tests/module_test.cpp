@@ -74,6 +74,26 @@ TEST_F(ModuleTest, FactoryInterfacesAndLockServer) {
     EXPECT_EQ(factory->Release(), 0u);  // LockServer kept nothing alive
 }
 
+// The COM Surrogate that hosts the Windows 11 command may lock its server: a
+// lock keeps the DLL loaded, as a live object does; an unlock without a lock
+// changes nothing.
+TEST_F(ModuleTest, TheCommandsServerCountsLocks) {
+    const Dll& modern = LoadModernDll();
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(modern.getClassObject(kCommandClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory->Release(), 0u);
+    for (HRESULT expected : {S_FALSE, S_FALSE, S_OK, S_OK}) {
+        EXPECT_EQ(modern.canUnloadNow(), expected);
+        IClassFactory* again = nullptr;
+        ASSERT_EQ(modern.getClassObject(kCommandClsid, IID_IClassFactory, reinterpret_cast<void**>(&again)), S_OK);
+        EXPECT_EQ(again->LockServer(FALSE), S_OK);
+        again->Release();
+    }
+}
+
 TEST_F(ModuleTest, AggregationIsRefusedWhateverTheInterface) {
     IClassFactory* factory = Factory();
     void* outer[1] = {};  // never called: only its address matters
@@ -216,15 +236,13 @@ BOOL WINAPI FreeObject(HGDIOBJ object) {
 }
 LONG WINAPI CloseKey(HKEY) { return Freed(1), ERROR_SUCCESS; }
 void WINAPI ReleaseContext(HANDLE) { Freed(2); }
-BOOL WINAPI ReleaseModule(HMODULE) { return Freed(3), TRUE; }
 struct Free {
     const char* dll;
     const char* name;
     void* standIn;
 } const kFrees[] = {{"gdi32.dll", "DeleteObject", reinterpret_cast<void*>(FreeObject)},  // the item bitmap
                     {"advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(CloseKey)},  // the settings key
-                    {"kernel32.dll", "ReleaseActCtx", reinterpret_cast<void*>(ReleaseContext)},
-                    {"kernel32.dll", "FreeLibrary", reinterpret_cast<void*>(ReleaseModule)}};  // shcore
+                    {"kernel32.dll", "ReleaseActCtx", reinterpret_cast<void*>(ReleaseContext)}};
 constexpr int kAllFreed = (1 << std::size(kFrees)) - 1;
 
 TEST(ModuleDetach, FreesAtAnUnloadButNotAtTheProcessEnd) {

@@ -1,6 +1,7 @@
 #include "shell_support.h"
 
 #include <shellapi.h>
+#include <shlguid.h>
 #include <shlwapi.h>
 
 #include <cstddef>
@@ -206,6 +207,15 @@ std::wstring Scratch::Folder(const std::wstring& relative) {
     return path;
 }
 
+std::wstring ShownText(const std::wstring& text) {
+    std::wstring shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'&' && ++i == text.size()) break;
+        shown += text[i];
+    }
+    return shown;
+}
+
 std::vector<MenuEntry> ReadMenu(HMENU menu) {
     std::vector<MenuEntry> entries;
     const int count = GetMenuItemCount(menu);
@@ -219,7 +229,7 @@ std::vector<MenuEntry> ReadMenu(HMENU menu) {
         GetMenuItemInfoW(menu, i, TRUE, &mii);
         MenuEntry entry;
         entry.separator = (mii.fType & MFT_SEPARATOR) != 0;
-        entry.caption = text;
+        entry.caption = ShownText(text);
         entry.id = mii.wID;
         entry.checked = mii.hbmpChecked;
         entry.unchecked = mii.hbmpUnchecked;
@@ -291,7 +301,7 @@ CommandItem Describe(IExplorerCommand* command, IShellItemArray* items, HRESULT*
     note(state);
     note(command->GetFlags(&item.flags));
     note(command->GetTitle(items, &text));
-    item.title = TakeString(text);
+    item.title = ShownText(TakeString(text));  // Explorer makes a menu item of it
     text = nullptr;
     note(command->GetIcon(items, &text));
     item.icon = TakeString(text);
@@ -318,6 +328,22 @@ IExplorerCommand* SubCommandAt(IExplorerCommand* root, size_t index) {
 STDMETHODIMP TestItemArray::GetAttributes(SIATTRIBFLAGS, SFGAOF mask, SFGAOF* attributes) {
     *attributes = m_count ? m_attributes & mask : 0;  // every item has the same
     return *attributes == mask ? S_OK : S_FALSE;
+}
+
+TestItemArray::~TestItemArray() {
+    if (m_dataObject) m_dataObject->Release();
+}
+
+STDMETHODIMP TestItemArray::BindToHandler(IBindCtx*, REFGUID handler, REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    if (m_data == Data::kNone || !IsEqualGUID(handler, BHID_DataObject)) return E_NOTIMPL;
+    if (!m_dataObject) {
+        std::vector<std::wstring> paths;
+        const DWORD listed = m_data == Data::kDropListShortOfOne ? m_count - 1 : m_count;
+        for (DWORD i = 0; i < listed; ++i) paths.push_back(m_pathOf(i));
+        m_dataObject = m_data == Data::kNoDropList ? TestDataObject::Failing() : TestDataObject::Wide(paths);
+    }
+    return m_dataObject->QueryInterface(riid, ppv);
 }
 
 STDMETHODIMP TestItemArray::GetItemAt(DWORD index, IShellItem** item) {

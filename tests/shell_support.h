@@ -36,6 +36,10 @@ public:
         m_attributes = std::move(array);
         return this;
     }
+    TestDataObject* WithIdList(std::vector<BYTE> cida) {
+        m_idList = std::move(cida);
+        return this;
+    }
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
     STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
@@ -84,9 +88,13 @@ private:
     std::wstring m_dir;
 };
 
+// A menu item's text as the menu shows it: "&&" is "&", a single "&" only
+// marks the next letter as the shortcut.
+std::wstring ShownText(const std::wstring& text);
+
 struct MenuEntry {
     bool separator = false;
-    std::wstring caption;
+    std::wstring caption;  // as shown
     UINT id = 0;
     HBITMAP checked = nullptr;
     HBITMAP unchecked = nullptr;
@@ -106,15 +114,19 @@ IShellItemArray* ShellItems(const std::vector<std::wstring>& paths);
 
 // An item array of our own, as large as wanted: item i (path pathOf(i), every
 // item with the same attributes) is made when it is asked for, and counted.
+// BindToHandler(BHID_DataObject) gives what `data` says (Wine's own arrays
+// answer E_NOTIMPL; Windows' give the selection's data object).
 class TestItemArray final : public ComObject<IShellItemArray, IID_IShellItemArray> {
 public:
-    TestItemArray(DWORD count, std::function<std::wstring(DWORD)> pathOf, SFGAOF attributes)
-        : m_count(count), m_pathOf(std::move(pathOf)), m_attributes(attributes) {}
+    enum class Data { kNone, kDropList, kNoDropList, kDropListShortOfOne };
+    TestItemArray(DWORD count, std::function<std::wstring(DWORD)> pathOf, SFGAOF attributes, Data data = Data::kNone)
+        : m_count(count), m_pathOf(std::move(pathOf)), m_attributes(attributes), m_data(data) {}
+    ~TestItemArray() override;
     DWORD itemsMade() const { return m_made; }     // GetItemAt calls
     DWORD highestItem() const { return m_highest; }  // the highest index asked for
     void ResetCounts() { m_made = m_highest = 0; }
 
-    STDMETHODIMP BindToHandler(IBindCtx*, REFGUID, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP BindToHandler(IBindCtx*, REFGUID handler, REFIID riid, void** ppv) override;
     STDMETHODIMP GetPropertyStore(GETPROPERTYSTOREFLAGS, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
     STDMETHODIMP GetPropertyDescriptionList(REFPROPERTYKEY, REFIID, void** ppv) override { *ppv = nullptr; return E_NOTIMPL; }
     STDMETHODIMP GetAttributes(SIATTRIBFLAGS flags, SFGAOF mask, SFGAOF* attributes) override;
@@ -126,6 +138,8 @@ private:
     DWORD m_count;
     std::function<std::wstring(DWORD)> m_pathOf;
     SFGAOF m_attributes;
+    Data m_data;
+    IDataObject* m_dataObject = nullptr;  // made on first use, as the shell renders it once
     DWORD m_made = 0, m_highest = 0;
 };
 

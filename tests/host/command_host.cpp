@@ -116,7 +116,8 @@ bool MakeItems(const std::vector<std::wstring>& paths, ComPtr<IShellItemArray>* 
 
 }  // namespace
 
-int RunCommandMenu(const std::vector<std::wstring>& paths, const std::wstring& click) {
+int RunCommandMenu(const std::vector<std::wstring>& paths, const std::wstring& click,
+                   const CommandIconPicture* picture) {
     ComPtr<IShellItemArray> items;
     if (!MakeItems(paths, &items)) return kExitHostError;
     Say(L"selection: " + std::to_wstring(paths.size()) + L" item(s), an IShellItemArray from their ID lists");
@@ -166,6 +167,11 @@ int RunCommandMenu(const std::vector<std::wstring>& paths, const std::wstring& c
             if (!c.failure.empty()) line += L"  | " + c.failure;
             Say(line);
         }
+    }
+    if (picture) {
+        IUnknown_SetSite(root.command.get(), nullptr);
+        const int drawn = DrawCommandIcon(root.icon, root.title, picture->png, picture->append);
+        return rc == kExitOk ? drawn : rc;
     }
     if (click.empty()) {
         IUnknown_SetSite(root.command.get(), nullptr);

@@ -152,9 +152,21 @@ HRESULT SavePng(HBITMAP bitmap, const std::wstring& path);
 // file holds with `append`.
 int DrawItemBitmap(const ContextMenuHost& host, const std::wstring& pngPath, bool append);
 
+// The icon a command names ("<file>,-<id>"), drawn at the small-icon size as
+// Windows 11's menu shows it, onto its light and dark rows beside `title`; a
+// column of a PNG file, as DrawItemBitmap.
+int DrawCommandIcon(const std::wstring& location, const std::wstring& title, const std::wstring& pngPath,
+                    bool append);
+
 // command_host.cpp: the Windows 11 menu of quillshell-modern.dll's command
-// for these items, printed; with a click, the subcommand of that title invoked.
-int RunCommandMenu(const std::vector<std::wstring>& paths, const std::wstring& click);
+// for these items, printed; with a click, the subcommand of that title
+// invoked; with a picture, the command's icon drawn as DrawCommandIcon does.
+struct CommandIconPicture {
+    std::wstring png;
+    bool append = false;
+};
+int RunCommandMenu(const std::vector<std::wstring>& paths, const std::wstring& click,
+                   const CommandIconPicture* picture = nullptr);
 
 // window.cpp: Explorer's frame and view windows; one message-only window without a display.
 struct HostWindows {

@@ -13,6 +13,9 @@
 //   quillhost modern list <paths...>               the Windows 11 menu of quillshell-modern.dll's
 //                                                  command, driven as Windows 11 Explorer does
 //   quillhost modern invoke <title> <paths...>     click its subcommand of that title
+//   quillhost modern icon <png> [--append] <paths...>
+//                                                  the command's icon on Windows 11's light and
+//                                                  dark menu rows; a column per DPI of the run
 //
 // Exit codes: 0 done, 1 the items or a window could not be made, 2 usage,
 // 3 a handler call failed, 4 no item with that caption (no handler took the verb).
@@ -27,7 +30,8 @@ int Usage() {
         L"       quillhost popup <png> [--select <caption>] <paths...>\n"
         L"       quillhost icon <png> [--append] <paths...>\n"
         L"       quillhost modern list <paths...>\n"
-        L"       quillhost modern invoke <title> <paths...>");
+        L"       quillhost modern invoke <title> <paths...>\n"
+        L"       quillhost modern icon <png> [--append] <paths...>");
     return kExitUsage;
 }
 
@@ -172,6 +176,17 @@ int Run(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     if (command == L"modern") {
         const std::wstring action = argv[2];
+        if (action == L"icon") {
+            CommandIconPicture picture;
+            int first = 3;
+            if (first < argc) picture.png = argv[first++];
+            if (first < argc && std::wstring(argv[first]) == L"--append") {
+                picture.append = true;
+                ++first;
+            }
+            if (first >= argc) return Usage();
+            return RunCommandMenu({argv + first, argv + argc}, L"", &picture);
+        }
         const int first = action == L"invoke" ? 4 : 3;
         if ((action != L"list" && action != L"invoke") || first >= argc) return Usage();
         return RunCommandMenu({argv + first, argv + argc}, action == L"invoke" ? argv[3] : L"");
