@@ -14,8 +14,6 @@ std::wstring ItemPath(IShellItem* item) {
     return CShellUtil().WithoutLongPathPrefix(name.get());
 }
 
-}  // namespace
-
 // A .zip is a shell folder too (SFGAO_FOLDER | SFGAO_STREAM); only a folder
 // without a stream is one of the file system.
 SelectionHead::Folder FolderOf(IShellItem* item) {
@@ -24,6 +22,8 @@ SelectionHead::Folder FolderOf(IShellItem* item) {
     return (attributes & (SFGAO_FOLDER | SFGAO_STREAM)) == SFGAO_FOLDER ? SelectionHead::kFolder
                                                                        : SelectionHead::kNoFolder;
 }
+
+}  // namespace
 
 bool ReadSelectionHead(IShellItemArray* items, SelectionHead* head) {
     DWORD count = 0;

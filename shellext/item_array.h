@@ -16,8 +16,5 @@
 // commands: no array, no items, or an item without a file-system path.
 bool ReadSelectionHead(IShellItemArray* items, SelectionHead* head);
 
-// Whether the item is a folder, as the shell knows it; kAskDisk when it cannot say.
-SelectionHead::Folder FolderOf(IShellItem* item);
-
 // Every item's path, in the array's order; false when one has none.
 bool ReadSelectionPaths(IShellItemArray* items, std::vector<std::wstring>* paths);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "class_factory.h"
+#include "com.h"
 
 const CLSID CLSID_QuillShellContextMenu = {
     0x7D3B2E91, 0x4C6A, 0x4F1E, {0x9A, 0x27, 0x5B, 0x8C, 0x0D, 0x4E, 0x6F, 0x13}};
@@ -70,6 +71,16 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) try {
     return CreateComObject<CClassFactory>(riid, ppv, g_serverClass.create);
 } catch (...) {
     return CaughtResult();
+}
+
+HRESULT CaughtResult() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
 }
 
 // The library's own handler would print the exception's demangled name to a
