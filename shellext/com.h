@@ -75,12 +75,4 @@ HRESULT CreateComObject(REFIID riid, void** ppv, Args&&... args) {
 // leaves it; out of memory becomes E_OUTOFMEMORY, anything else E_UNEXPECTED.
 //     STDMETHODIMP C::Method(...) noexcept try { ModuleStateGuard state; ... }
 //     catch (...) { return CaughtResult(); }
-inline HRESULT CaughtResult() noexcept {
-    try {
-        throw;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
+HRESULT CaughtResult() noexcept;

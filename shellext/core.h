@@ -36,10 +36,6 @@ struct SelectionHead {
 // The first item is a folder: as the shell says, else as the disk says.
 bool IsFolderItem(const CShellUtil& util, const std::wstring& path, SelectionHead::Folder known);
 
-// Whether the group depends on the first item being a folder: for one item
-// (the archive test, the zip's name), or several in a drive's root.
-bool NeedsFolderTest(const CShellUtil& util, const SelectionHead& head);
-
 // One item whose name is an archive's (.zip, .rar, .000, .001) and that is no folder.
 bool IsArchiveSelection(const CShellUtil& util, const SelectionHead& head);
 

@@ -13,10 +13,6 @@ bool IsFolderItem(const CShellUtil& util, const std::wstring& path, SelectionHea
     return util.IsDirectory(path);
 }
 
-bool NeedsFolderTest(const CShellUtil& util, const SelectionHead& head) {
-    return head.count == 1 || (head.count > 1 && util.GetFolderPath(head.first, false).size() < 3);
-}
-
 bool IsArchiveSelection(const CShellUtil& util, const SelectionHead& head) {
     static const wchar_t* const kArchiveExtensions[] = {L"rar", L"zip", L"000", L"001"};
     if (head.count != 1) return false;

@@ -9,6 +9,15 @@
 
 namespace {
 
+// A .zip is a shell folder too (SFGAO_FOLDER | SFGAO_STREAM); only a folder
+// without a stream is one of the file system.
+SelectionHead::Folder FolderOf(IShellItem* item) {
+    SFGAOF attributes = 0;
+    if (FAILED(item->GetAttributes(SFGAO_FOLDER | SFGAO_STREAM, &attributes))) return SelectionHead::kAskDisk;
+    return (attributes & (SFGAO_FOLDER | SFGAO_STREAM)) == SFGAO_FOLDER ? SelectionHead::kFolder
+                                                                       : SelectionHead::kNoFolder;
+}
+
 // An item's file-system path, with a \\?\ prefix dropped where the path does
 // not need it (as the classic handler reads it); empty when it has none.
 std::wstring ItemPath(IShellItem* item) {

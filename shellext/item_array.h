@@ -16,9 +16,6 @@
 // commands: no array, no items, or an item without a file-system path.
 bool ReadSelectionHead(IShellItemArray* items, SelectionHead* head);
 
-// Whether the item is a folder, as the shell knows it; kAskDisk when it cannot say.
-SelectionHead::Folder FolderOf(IShellItem* item);
-
 // Every item's path, in the array's order, from the array's data object when
 // it gives a drop list, else item by item; false when one has none.
 bool ReadSelectionPaths(IShellItemArray* items, std::vector<std::wstring>* paths);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "class_factory.h"
+#include "com.h"
 #include "command_shown.h"
 
 const CLSID CLSID_QuillShellContextMenu = {
@@ -72,6 +73,16 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) try {
     return CreateComObject<CClassFactory>(riid, ppv, g_serverClass.create);
 } catch (...) {
     return CaughtResult();
+}
+
+HRESULT CaughtResult() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
 }
 
 // The library's own handler would print the exception's demangled name to a

@@ -5,7 +5,6 @@
 
 #include "context_menu.h"
 #include "drop_files.h"
-#include "item_array.h"
 #include "module.h"
 
 namespace {
@@ -36,23 +35,35 @@ std::vector<std::wstring> ReadSelection(IDataObject* data) {
     return {};
 }
 
-// Whether the first item is a folder, as Explorer already knows it: asking the
-// file system on the shell's thread could stall the menu on an unreachable
-// share. The attributes the data object carries, else the shell's answer for
-// the first item of its ID list; kAskDisk when neither says.
-SelectionHead::Folder FirstFolder(IDataObject* data, size_t items) {
+// A share (\\server\share), where a folder test may wait for the network.
+bool OnShare(const std::wstring& path) {
+    return path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
+}
+
+// Whether the first item (at `path`) is a folder, as Explorer already knows
+// it: asking the file system on the shell's thread could stall the menu on an
+// unreachable share. The attributes the data object carries, else, for an
+// item on the network, the shell's answer for the first item of its ID list;
+// kAskDisk when neither says. A local disk answers at once, and much sooner
+// than the shell, which binds every folder of the path.
+SelectionHead::Folder FirstFolder(IDataObject* data, size_t items, const std::wstring& path) {
     UniqueStgMedium array;
     if (GetGlobal(data, AttributesFormat(), array)) {
         const std::vector<DWORD> attributes = ReadFileAttributes(array.get().hGlobal, items);
         if (!attributes.empty())
             return (attributes.front() & FILE_ATTRIBUTE_DIRECTORY) ? SelectionHead::kFolder : SelectionHead::kNoFolder;
     }
+    if (!OnShare(path)) return SelectionHead::kAskDisk;
+    // One item: the array's attributes are its own. A .zip is a shell folder
+    // too (SFGAO_FOLDER | SFGAO_STREAM); only a folder without a stream is one
+    // of the file system.
     ComPtr<IShellItemArray> shellItems;
-    ComPtr<IShellItem> first;
+    SFGAOF attributes = 0;
     if (FAILED(SHCreateShellItemArrayFromDataObject(data, IID_PPV_ARGS(shellItems.put()))) ||
-        FAILED(shellItems->GetItemAt(0, first.put())) || !first)
+        FAILED(shellItems->GetAttributes(SIATTRIBFLAGS_AND, SFGAO_FOLDER | SFGAO_STREAM, &attributes)))
         return SelectionHead::kAskDisk;
-    return FolderOf(first.get());
+    return (attributes & (SFGAO_FOLDER | SFGAO_STREAM)) == SFGAO_FOLDER ? SelectionHead::kFolder
+                                                                       : SelectionHead::kNoFolder;
 }
 
 SelectionHead HeadOf(const std::vector<std::wstring>& paths, SelectionHead::Folder firstFolder) {
@@ -89,7 +100,9 @@ STDMETHODIMP CContextMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HK
     // A selection with an unreadable item gets no menu.
     const bool complete = items > 0 && paths.size() == items;
     SelectionHead head = HeadOf(paths, SelectionHead::kAskDisk);
-    if (complete && NeedsFolderTest(m_util, head)) head.firstFolder = FirstFolder(pdtobj, items);
+    // One item's group depends on it (the archive test, the zip's name); several
+    // items' only in a drive's root, which is no share.
+    if (complete && items == 1) head.firstFolder = FirstFolder(pdtobj, items, head.first);
     const bool archive = paths.size() == 1 && IsArchiveSelection(m_util, head);
 
     // Nothing above changed the handler: a failure leaves an empty selection.

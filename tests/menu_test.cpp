@@ -519,9 +519,9 @@ TEST_F(MenuTest, FoldersAsTheDataObjectSays) {
         {folder, {kFile}, 1, ExtractGroup(L"y")},
         {file, {kFolder, kFolder}, 2, ExtractGroup(L"x")},  // counts another selection: the disk decides
         {folder, {}, 0, ZipGroup(L"y.zip.zip")},
-        // Without attributes the shell answers from the ID list, not the disk.
-        {file, {}, 0, ZipGroup(L"x.zip.zip"), folder},
-        {folder, {}, 0, ExtractGroup(L"y"), file},
+        // Without attributes the shell answers for a share from the ID list, not the disk.
+        {L"\\\\nosuchserver\\share\\x.zip", {}, 0, ZipGroup(L"x.zip.zip"), folder},
+        {L"\\\\nosuchserver\\share\\notes.txt", {}, 0, ZipGroup(L"notes.txt.zip"), folder},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.path.c_str() << " " << c.attributes.size() << " " << c.idListOf.c_str());
