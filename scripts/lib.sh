@@ -43,7 +43,8 @@ apt_update() {  # [apt-get option...]
 apt_install() {  # [-t SUITE] PACKAGE...
   local suite=() p out why
   [ "$1" != -t ] || { suite=(-t "$2"); shift 2; }
-  out=$(as_root env DEBIAN_FRONTEND=noninteractive $APT_GET install -y -qq \
+  # (Another set-up step may hold apt's lock for a while: it is waited for.)
+  out=$(as_root env DEBIAN_FRONTEND=noninteractive $APT_GET -o DPkg::Lock::Timeout=300 install -y -qq \
         --no-install-recommends "${suite[@]}" "$@" 2>&1) && return 0
   for p; do
     why=$($APT_GET install -s -q --no-install-recommends "${suite[@]}" "$p" 2>&1) && continue
@@ -126,30 +127,37 @@ ensure_osslsigncode() {
   apt_install -t "$suite" osslsigncode
 }
 
-# The builds and their tests need the Wine root, and the other architectures'
-# builds (inside the build folder: QUILLSHELL_ARCHS, "x86;arm64" unless set)
-# their toolchains: Debian's i686 mingw-w64 with i386 code running, and an
-# ARM64 one that scripts/arch-setup makes once, outside the clone.
+# The builds need their toolchains: the other architectures' builds (inside
+# the build folder: QUILLSHELL_ARCHS, "x86;arm64" unless set) Debian's i686
+# mingw-w64 and an ARM64 one that scripts/arch-setup makes once, outside the
+# clone. The tests need the Wine root, which is made (mostly downloads and
+# unpacking) while the build compiles.
 QUILLSHELL_ARCHS=${QUILLSHELL_ARCHS-x86;arm64}
 ensure_toolchains() {
-  local out parts=wine a
+  local out parts="" a
   for a in ${QUILLSHELL_ARCHS//;/ }; do
-    case $a in x86) parts="$parts x86" ;; arm64) parts="$parts arm64-toolchain" ;; esac
+    case $a in x86) parts="$parts x86-toolchain" ;; arm64) parts="$parts arm64-toolchain" ;; esac
   done
+  [ -n "$parts" ] || return 0
   out=$(scripts/arch-setup $parts 2>&1) || { echo "$out"; echo "arch-setup failed"; return 1; }
   echo "$out" | grep -v '^ARM64_' || true
 }
 
 configure_and_build() {
-  ensure_toolchains || return 1
+  local wine_log=$BUILD/wine-setup.log wine_job
+  mkdir -p "$BUILD"
+  scripts/arch-setup wine >"$wine_log" 2>&1 & wine_job=$!
+  ensure_toolchains || { wait $wine_job; return 1; }
   echo "== building in $BUILD"
   cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUILLSHELL_ARCHS="$QUILLSHELL_ARCHS" >/dev/null ||
-    { echo "configure failed"; return 1; }
+    { echo "configure failed"; wait $wine_job; return 1; }
   # Every target must build (the installers, the MSI, the test programs): a
   # reused build folder would otherwise test the outputs of an earlier build.
   local - rc=0
   set -o pipefail  # (local -: for this function only)
   cmake --build "$BUILD" -j2 2>&1 | { grep -Ev '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target)' || true; } || rc=$?
+  wait $wine_job || { grep -v '^ARM64_' "$wine_log"; echo "arch-setup wine failed"; return 1; }
+  grep -v '^ARM64_' "$wine_log" || true
   [ "$rc" = 0 ] || { echo "build failed (exit code $rc)"; return 1; }
 }
 
