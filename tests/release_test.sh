@@ -137,7 +137,8 @@ verify() { # file, what
   echo "  $2: $(grep -m1 -E '^Signature verification' "$work/verify")"
 }
 step "osslsigncode verifies every signed file"
-for f in $(cd "$a-signed" && find . -type f ! -name SHA256SUMS | sort); do
+# (The winget manifests are text: what they name is signed, they are not.)
+for f in $(cd "$a-signed" && find . -type f ! -name SHA256SUMS ! -path "./winget/*" | sort); do
   verify "$a-signed/${f#./}" "${f#./}"
 done
 # Every PE file an installer carries, its plugins among them, which it unpacks
@@ -189,7 +190,7 @@ win wineboot -i
 msi="Z:$(echo "$a-signed/quillshell-$version-x64.msi" | tr / '\\')"
 win msiexec /i "$msi" /qn 'INSTALLDIR=C:\From MSI'
 rc=$?; [ "$rc" = 0 ] || fail "signed MSI: exit code $rc"
-pe_files='quillshell.dll quillshell64reg.exe Modern/quillshell-modern.dll Modern/quillshell64reg.exe x86/quillshell.dll x86/quillshell64reg.exe'
+pe_files='quillshell.dll quillshell64reg.exe Modern/quillshell-modern.dll Modern/quillshell64reg.exe Modern/quillshell-package.exe x86/quillshell.dll x86/quillshell64reg.exe'
 for f in $pe_files; do
   verify "$WINEPREFIX/drive_c/From MSI/$f" "MSI installed $f"
 done
