@@ -1,9 +1,16 @@
 ; The quillshell installer: a 64-bit NSIS installer that runs silently with /S.
 ;
-;   quillshell-setup.exe [/S] [/D=<folder>]     (/D= last, unquoted, spaces allowed)
-;   uninstall.exe [/S]
+;   quillshell-setup.exe [/S] [/LOG=<file>] [/LOCKWAIT=<seconds>] [/D=<folder>]
+;                                     (/D= last, unquoted, spaces allowed)
+;   "<folder>\uninstall.exe" [/S] [/LOG=<file>] [/LOCKWAIT=<seconds>] _?=<folder>
+;     (the Uninstall key's commands: it returns when the removal is done)
+; Both append what they do to %WINDIR%\Logs\Quillshell\quillshell-setup.log,
+; or to the file /LOG= names. Neither runs while the other does: the second
+; waits for the first, at most /LOCKWAIT= seconds (300), then exits with 8.
 ;
-; What it writes (64-bit view; HKCR is HKLM\SOFTWARE\Classes):
+; What it writes (64-bit view; machine-wide classes under HKLM\SOFTWARE\Classes,
+; never through HKCR, which writes to the installing user's own classes when
+; they hold a key of the same name):
 ;   <folder>\quillshell.dll, quillshell64reg.exe, uninstall.exe: the DLL for the
 ;     machine's Explorer, x64 or ARM64 (which shares the 64-bit registry view
 ;     with x64 programs, so the x64 tool and installer, emulated there, write
@@ -20,8 +27,8 @@
 ;     the package's manifest names lies there too: its application's program (a
 ;     copy of quillshell64reg.exe, which nothing starts) and Assets\*.png
 ;   the class registration, through "quillshell64reg.exe <encoded dll path>"
-;   HKCR\*\shellex\ContextMenuHandlers\Quillshell          (default) = {CLSID}
-;   HKCR\Directory\shellex\ContextMenuHandlers\Quillshell  (default) = {CLSID}
+;   HKLM\SOFTWARE\Classes\*\shellex\ContextMenuHandlers\Quillshell          (default) = {CLSID}
+;   HKLM\SOFTWARE\Classes\Directory\shellex\ContextMenuHandlers\Quillshell  (default) = {CLSID}
 ;   HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved  {CLSID} = description
 ;   HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell
 ;   HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run  Quillshell = the package's
@@ -31,10 +38,13 @@
 ;
 ; Exit codes of both: 0 done, 1 cancelled, 2 aborted by NSIS itself,
 ;   3 files could not be copied (uninstaller: the class registration could not be removed),
-;   4 the class registration failed (uninstaller: a key could not be removed),
+;   4 the class registration failed (uninstaller: a key or file could not be
+;     removed; its Uninstall entry and uninstaller stay, to run again),
 ;   5 the handler keys could not be written, 6 ARM64 Windows and an installer
 ;   built without the ARM64 files (nothing written),
 ;   7 the Windows Installer package of quillshell is installed (nothing written),
+;   8 another Quillshell installer or uninstaller is still running (nothing written),
+;   10 a newer version is installed (nothing written),
 ;   3010 done, but a file Explorer still holds goes only when Windows restarts.
 ; The Windows 11 package's registration never fails the installation: the
 ; classic menu is there without it; the log holds every PowerShell command
@@ -56,6 +66,7 @@ SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
 !include LogicLib.nsh
+!include WordFunc.nsh
 
 !ifndef BINDIR
   !error "define BINDIR: the folder that holds quillshell.dll and quillshell64reg.exe"
@@ -89,6 +100,7 @@ SetDateSave off
 !define APPROVED "${SHELL_EXTENSIONS}\Approved"
 !define UNINSTALL_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell"
 !define RUN_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+!define CLASSES "SOFTWARE\Classes"
 !define SHCNE_ASSOCCHANGED 0x08000000
 
 Name "Quillshell"
@@ -148,6 +160,8 @@ Var Was12
 Var Was13
 
 !define ABSENT "<absent>"
+Var RolledBack ; 1 once RollBack has run
+!include "${__FILEDIR__}/run.nsh"
 
 ; quillshell64reg reads "_" as a space and "?" as an underscore: every "_" of
 ; the path is written as "?" and then every space as "_". Windows paths hold
@@ -193,8 +207,13 @@ FunctionEnd
   ; uninstaller must be able to remove right after the tool has ended.
   Push $OUTDIR
   SetOutPath "$TEMP"
-  nsExec::ExecToLog '"${folder}\quillshell64reg.exe" "$R0" ${word}'
+  nsExec::ExecToStack '"${folder}\quillshell64reg.exe" "$R0" ${word}'
   Pop $0
+  Pop $R1
+  ${If} $R1 != ""
+    ${Log} "$R1"
+  ${EndIf}
+  ${Log} "quillshell64reg.exe ${dll} ${word}: exit code $0"
   Pop $R1
   SetOutPath $R1
 !macroend
@@ -202,15 +221,15 @@ FunctionEnd
 ; Every value the installer writes, in one list:
 ;   type, the variable that keeps its earlier state, root, key, name, value.
 !macro InstalledValues op
-  !insertmacro ${op} Str $Was0 HKCR "*\shellex\ContextMenuHandlers\${HANDLER}" "" "${CLSID}"
-  !insertmacro ${op} Str $Was1 HKCR "Directory\shellex\ContextMenuHandlers\${HANDLER}" "" "${CLSID}"
+  !insertmacro ${op} Str $Was0 HKLM "${CLASSES}\*\shellex\ContextMenuHandlers\${HANDLER}" "" "${CLSID}"
+  !insertmacro ${op} Str $Was1 HKLM "${CLASSES}\Directory\shellex\ContextMenuHandlers\${HANDLER}" "" "${CLSID}"
   !insertmacro ${op} Str $Was2 HKLM "${APPROVED}" "${CLSID}" "${DESCRIPTION}"
   !insertmacro ${op} Str $Was3 HKLM "${UNINSTALL_KEY}" "DisplayName" "${DESCRIPTION}"
   !insertmacro ${op} Str $Was4 HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   !insertmacro ${op} Str $Was5 HKLM "${UNINSTALL_KEY}" "Publisher" "Osmund"
   !insertmacro ${op} Str $Was6 HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  !insertmacro ${op} Str $Was7 HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  !insertmacro ${op} Str $Was8 HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  !insertmacro ${op} Str $Was7 HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe" _?=$INSTDIR'
+  !insertmacro ${op} Str $Was8 HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   !insertmacro ${op} DWORD $Was9 HKLM "${UNINSTALL_KEY}" "NoModify" 1
   !insertmacro ${op} DWORD $Was10 HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   !insertmacro ${op} DWORD $Was11 HKLM "${UNINSTALL_KEY}" "CreatedKeys" $Created
@@ -258,8 +277,8 @@ FunctionEnd
 
 ; The parents of our keys that did not exist before the installation: their
 ; bits in $Created. Windows always has them; a fresh Wine prefix lacks some.
-;   0x01 HKCR\*            0x02 HKCR\*\shellex            0x04 ...\ContextMenuHandlers
-;   0x10 HKCR\Directory    0x20 HKCR\Directory\shellex    0x40 ...\ContextMenuHandlers
+;   0x01 Classes\*            0x02 Classes\*\shellex            0x04 ...\ContextMenuHandlers
+;   0x10 Classes\Directory    0x20 Classes\Directory\shellex    0x40 ...\ContextMenuHandlers
 ;   0x100 HKLM\...\Shell Extensions                      0x200 ...\Shell Extensions\Approved
 ;   0x400 and 0x800: those two in the 32-bit view
 !macro NoteMissingKey mask root key
@@ -279,12 +298,12 @@ FunctionEnd
 
 ; The parents the installer made, deepest first.
 !macro RemoveCreatedKeys
-  !insertmacro RemoveCreatedKey 0x04 HKCR "*\shellex\ContextMenuHandlers"
-  !insertmacro RemoveCreatedKey 0x02 HKCR "*\shellex"
-  !insertmacro RemoveCreatedKey 0x01 HKCR "*"
-  !insertmacro RemoveCreatedKey 0x40 HKCR "Directory\shellex\ContextMenuHandlers"
-  !insertmacro RemoveCreatedKey 0x20 HKCR "Directory\shellex"
-  !insertmacro RemoveCreatedKey 0x10 HKCR "Directory"
+  !insertmacro RemoveCreatedKey 0x04 HKLM "${CLASSES}\*\shellex\ContextMenuHandlers"
+  !insertmacro RemoveCreatedKey 0x02 HKLM "${CLASSES}\*\shellex"
+  !insertmacro RemoveCreatedKey 0x01 HKLM "${CLASSES}\*"
+  !insertmacro RemoveCreatedKey 0x40 HKLM "${CLASSES}\Directory\shellex\ContextMenuHandlers"
+  !insertmacro RemoveCreatedKey 0x20 HKLM "${CLASSES}\Directory\shellex"
+  !insertmacro RemoveCreatedKey 0x10 HKLM "${CLASSES}\Directory"
   !insertmacro RemoveCreatedKey 0x200 HKLM "${APPROVED}"
   !insertmacro RemoveCreatedKey 0x100 HKLM "${SHELL_EXTENSIONS}"
   !insertmacro RemoveCreatedKey 0x800 HKLM32 "${APPROVED}"
@@ -299,17 +318,26 @@ FunctionEnd
 Function ${prefix}MoveAside
   Exch $R0  ; the path
   Push $R1
+  Push $R2
   StrCpy $R1 1
   ${DoWhile} ${FileExists} "$R0.$R1.old"
     IntOp $R1 $R1 + 1
   ${Loop}
-  ClearErrors
-  Rename "$R0" "$R0.$R1.old"
-  ${If} ${Errors}
-    StrCpy $R0 ""
-  ${Else}
-    StrCpy $R0 "$R0.$R1.old"
-  ${EndIf}
+  ; A program that has just opened the file (a scanner) may hold it a moment.
+  StrCpy $R2 0
+  ${Do}
+    Rename "$R0" "$R0.$R1.old"
+    ${If} ${FileExists} "$R0.$R1.old"
+      StrCpy $R0 "$R0.$R1.old"
+      ${Break}
+    ${ElseIf} $R2 >= 10
+      StrCpy $R0 ""
+      ${Break}
+    ${EndIf}
+    Sleep 100
+    IntOp $R2 $R2 + 1
+  ${Loop}
+  Pop $R2
   Pop $R1
   Exch $R0
 FunctionEnd
@@ -338,15 +366,16 @@ FunctionEnd
   !insertmacro DeleteWithRetries "${path}"
   ${If} ${FileExists} "${path}"
     Delete /REBOOTOK "${path}"
-    DetailPrint "${path} is in use; it will be deleted when Windows restarts"
+    ${Log} "${path} is in use; it will be deleted when Windows restarts"
   ${EndIf}
 !macroend
 
 ; Deletes an installed file now; one that a process holds is moved aside
 ; within its folder first and deleted under that name at the next restart.
 ; A deletion at restart acts on the path, whatever file stands there then:
-; scheduling the installed name would delete the file of an installation
-; made before the restart.
+; the installed name is never scheduled, or an installation made before the
+; restart would lose its file. One that can be neither deleted nor moved
+; stays, and sets $Failed.
 !macro RemoveOrMoveAside prefix path
   !insertmacro DeleteWithRetries "${path}"
   ${If} ${FileExists} "${path}"
@@ -354,11 +383,12 @@ FunctionEnd
     Call ${prefix}MoveAside
     Pop $R0
     ${If} $R0 == ""
-      DetailPrint "cannot move ${path} aside"
-      StrCpy $R0 "${path}"
+      ${Log} "cannot delete ${path} or move it aside: it stays"
+      StrCpy $Failed 1
+    ${Else}
+      Delete /REBOOTOK "$R0"
+      ${Log} "${path} is in use; it will be deleted when Windows restarts"
     ${EndIf}
-    Delete /REBOOTOK "$R0"
-    DetailPrint "${path} is in use; it will be deleted when Windows restarts"
   ${EndIf}
 !macroend
 
@@ -396,6 +426,7 @@ Function ${prefix}RemoveMovedFiles
   !insertmacro RemoveMovedIn "$INSTDIR" "quillshell.dll" "quillshell64reg.exe" "uninstall.exe" "uninstall.exe"
   !insertmacro RemoveMovedIn "$INSTDIR\Modern" "quillshell-modern.dll" "quillshell-modern.msix" "quillshell64reg.exe" "quillshell-package.exe"
   !insertmacro RemoveMovedIn "$INSTDIR\x86" "quillshell.dll" "quillshell64reg.exe" "quillshell64reg.exe" "quillshell64reg.exe"
+  !insertmacro RemoveMovedIn "$INSTDIR\Modern\Assets" "StoreLogo.png" "Square44x44Logo.png" "Square150x150Logo.png" "StoreLogo.png"
   Pop $R1
   Pop $R0
 FunctionEnd
@@ -415,27 +446,49 @@ Function ${prefix}RemoveInstalledFiles
   SetOutPath "$TEMP"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\quillshell.dll"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\quillshell64reg.exe"
-  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\uninstall.exe"
+!if "${prefix}" == ""
+  !insertmacro RemoveOrMoveAside "" "$INSTDIR\uninstall.exe"
+!endif
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.dll"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-modern.msix"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell64reg.exe"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\quillshell-package.exe"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\x86\quillshell.dll"
   !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\x86\quillshell64reg.exe"
-  Delete "$INSTDIR\Modern\Assets\*.png"
-  RMDir "$INSTDIR\Modern\Assets"
+  ; The shell may be reading the package's logos.
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\Assets\StoreLogo.png"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\Assets\Square44x44Logo.png"
+  !insertmacro RemoveOrMoveAside "${prefix}" "$INSTDIR\Modern\Assets\Square150x150Logo.png"
   Call ${prefix}RemoveMovedFiles
   Pop $R0
+!if "${prefix}" == ""
+  Call RemoveFolders
+!endif
+FunctionEnd
+
+; The folders, once their files are gone: now, or at the next restart when
+; files moved aside are left in them.
+Function ${prefix}RemoveSubfolders
+  SetOutPath "$TEMP"
+  ${If} ${FileExists} "$INSTDIR\Modern\Assets\*.old"
+    RMDir /REBOOTOK "$INSTDIR\Modern\Assets"
+  ${Else}
+    RMDir "$INSTDIR\Modern\Assets"
+  ${EndIf}
   ${If} ${FileExists} "$INSTDIR\x86\quillshell*"
     RMDir /REBOOTOK "$INSTDIR\x86"
   ${Else}
     RMDir "$INSTDIR\x86"
   ${EndIf}
   ${If} ${FileExists} "$INSTDIR\Modern\quillshell*"
+  ${OrIf} ${FileExists} "$INSTDIR\Modern\Assets\*.*"
     RMDir /REBOOTOK "$INSTDIR\Modern"
   ${Else}
     RMDir "$INSTDIR\Modern"
   ${EndIf}
+FunctionEnd
+Function ${prefix}RemoveFolders
+  Call ${prefix}RemoveSubfolders
   ${If} ${FileExists} "$INSTDIR\quillshell.dll*"
   ${OrIf} ${FileExists} "$INSTDIR\Modern\*.*"
   ${OrIf} ${FileExists} "$INSTDIR\x86\*.*"
@@ -482,11 +535,12 @@ FunctionEnd
 ; Takes a failed installation back to the state before it: the earlier
 ; registration, keys and files, or nothing at all when there were none.
 Function RollBack
+  StrCpy $RolledBack 1
   SetRegView 64
   ${If} $Step >= 3
     !insertmacro InstalledValues RestoreValue
-    !insertmacro RemoveKeyIfEmpty HKCR "*\shellex\ContextMenuHandlers\${HANDLER}"
-    !insertmacro RemoveKeyIfEmpty HKCR "Directory\shellex\ContextMenuHandlers\${HANDLER}"
+    !insertmacro RemoveKeyIfEmpty HKLM "${CLASSES}\*\shellex\ContextMenuHandlers\${HANDLER}"
+    !insertmacro RemoveKeyIfEmpty HKLM "${CLASSES}\Directory\shellex\ContextMenuHandlers\${HANDLER}"
     !insertmacro RemoveKeyIfEmpty HKLM "${UNINSTALL_KEY}"
     StrCpy $Created $Noted
     !insertmacro RemoveCreatedKeys
@@ -534,11 +588,31 @@ FunctionEnd
 
 ; Ends a failed installation with an exit code, after putting back what was there.
 !macro FailInstall code message
-  DetailPrint "${message}"
+  ${Log} "${message}"
   Call RollBack
   SetErrorLevel ${code}
   Abort "${message}"
 !macroend
+
+; NSIS ends the installation itself when a file cannot be written out (a full
+; disk): that failure is rolled back too.
+Function .onInstFailed
+  ${If} $RolledBack != 1
+    ${Log} "the installation failed; putting back what was there"
+    Call RollBack
+    SetErrorLevel 3
+  ${EndIf}
+  GetErrorLevel $0
+  ${Log} "exit code $0"
+FunctionEnd
+Function .onInstSuccess
+  GetErrorLevel $0
+  IntOp $0 $0 + 0  ; (-1 when never set)
+  ${If} $0 < 0
+    StrCpy $0 0
+  ${EndIf}
+  ${Log} "exit code $0"
+FunctionEnd
 
 ; Swaps a staged <name>.new in for <name>, moving an earlier <name> aside.
 !macro SwapIn name bit moved
@@ -576,14 +650,16 @@ Function ${prefix}RunPackageTool
   ; Never the installer's folder as the working folder: it must be removable.
   Push $OUTDIR
   SetOutPath "$TEMP"
+  Call ${prefix}CloseLog
   nsExec::ExecToLog '"$INSTDIR\Modern\quillshell-package.exe" $R1'
   Pop $1
+  Call ${prefix}ReopenLog
   Pop $0
   SetOutPath $0
   ${If} $1 == "0"
-    DetailPrint "Windows 11 menu: $R1 step done"
+    ${Log} "Windows 11 menu: $R1 step done"
   ${Else}
-    DetailPrint "Windows 11 menu: $R1 step failed (quillshell-package.exe: $1); the classic menu is there"
+    ${Log} "Windows 11 menu: $R1 step failed (quillshell-package.exe: $1); the classic menu is there"
   ${EndIf}
   Pop $1
   Pop $0
@@ -603,7 +679,8 @@ FunctionEnd
 ; 8.3 names, doubled, trailing or "." parts all name the same folder as its
 ; long path. GetLongPathNameW needs the folder to exist; of one that does not
 ; the full path is taken. In: $R0; out: $R0.
-Function CanonicalFolder
+!macro DefineCanonicalFolder prefix
+Function ${prefix}CanonicalFolder
   Push $R1
   Push $R2
   System::Call 'kernel32::GetFullPathNameW(w R0, i ${NSIS_MAX_STRLEN}, w .R1, p 0) i .R2'
@@ -629,15 +706,18 @@ Function CanonicalFolder
   Pop $R2
   Pop $R1
 FunctionEnd
+!macroend
+!insertmacro DefineCanonicalFolder ""
+!insertmacro DefineCanonicalFolder "un."
 
 ; Whether two folders are one: out $R0, 1 or 0.
-!macro SameFolder a b
+!macro SameFolderIn prefix a b
   Push $R3
   StrCpy $R0 "${a}"
-  Call CanonicalFolder
+  Call ${prefix}CanonicalFolder
   StrCpy $R3 $R0
   StrCpy $R0 "${b}"
-  Call CanonicalFolder
+  Call ${prefix}CanonicalFolder
   ; (NSIS compares strings without regard to case, as Windows names files.)
   ${If} $R0 == $R3
     StrCpy $R0 1
@@ -645,6 +725,9 @@ FunctionEnd
     StrCpy $R0 0
   ${EndIf}
   Pop $R3
+!macroend
+!macro SameFolder a b
+  !insertmacro SameFolderIn "" "${a}" "${b}"
 !macroend
 
 ; ARM64 Windows (11: Windows 10 on ARM runs no x64 programs, so not this
@@ -658,6 +741,9 @@ FunctionEnd
 ; asked would be a failure reported as success. The process's own command
 ; line still holds the /D= that NSIS cut from $CMDLINE.
 Function .onInit
+  SetRegView 64
+  Call TakeLock
+  Call OpenLog
   StrCpy $Native x64
   ReadRegStr $0 HKLM "SYSTEM\CurrentControlSet\Control\Session Manager\Environment" "PROCESSOR_ARCHITECTURE"
   ${If} ${IsNativeARM64}
@@ -666,6 +752,7 @@ Function .onInit
   ${EndIf}
 !ifndef HAVE_ARM64
   ${If} $Native == arm64
+    ${Log} "This installer was built without the ARM64 menu: nothing was installed. Exit code 6"
     MessageBox MB_ICONSTOP|MB_OK "This Quillshell installer was built without the ARM64 menu. On ARM64 Windows, Explorer cannot load the x64 one, so nothing was installed." /SD IDOK
     SetErrorLevel 6
     Abort
@@ -675,9 +762,22 @@ Function .onInit
   ; both, removing either would break the other.
   System::Call 'msi::MsiEnumRelatedProductsW(w "${MSI_UPGRADE_CODE}", i 0, i 0, w .r1) i .r0'
   ${If} $0 = 0
+    ${Log} "Quillshell is installed with its Windows Installer package: nothing was installed. Exit code 7"
     MessageBox MB_ICONSTOP|MB_OK "Quillshell is installed with its Windows Installer package: upgrade it with a newer package, or remove it first to use this installer. Nothing was installed." /SD IDOK
     SetErrorLevel 7
     Abort
+  ${EndIf}
+  ; Never over a newer version: its files and keys would be replaced by older ones.
+  ClearErrors
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ${IfNot} ${Errors}
+    ${VersionCompare} $0 "${VERSION}" $1
+    ${If} $1 == 1
+      ${Log} "Quillshell $0 is installed, newer than ${VERSION}: nothing was installed. Exit code 10"
+      MessageBox MB_ICONSTOP|MB_OK "Quillshell $0 is installed, which is newer than this installer's ${VERSION}. Nothing was installed." /SD IDOK
+      SetErrorLevel 10
+      Abort
+    ${EndIf}
   ${EndIf}
   System::Call 'kernel32::GetCommandLineW() t .r0'
   StrCpy $Requested ""
@@ -693,6 +793,7 @@ Function .onInit
   ${If} $Requested != ""
     !insertmacro SameFolder $Requested $INSTDIR
     ${If} $R0 != 1
+      ${Log} "NSIS cannot use the folder $Requested: nothing was installed. Exit code 3"
       SetErrorLevel 3
       Abort
     ${EndIf}
@@ -810,12 +911,12 @@ Section "Install"
   ${EndIf}
 !endif
 
-  !insertmacro NoteMissingKey 0x001 HKCR "*"
-  !insertmacro NoteMissingKey 0x002 HKCR "*\shellex"
-  !insertmacro NoteMissingKey 0x004 HKCR "*\shellex\ContextMenuHandlers"
-  !insertmacro NoteMissingKey 0x010 HKCR "Directory"
-  !insertmacro NoteMissingKey 0x020 HKCR "Directory\shellex"
-  !insertmacro NoteMissingKey 0x040 HKCR "Directory\shellex\ContextMenuHandlers"
+  !insertmacro NoteMissingKey 0x001 HKLM "${CLASSES}\*"
+  !insertmacro NoteMissingKey 0x002 HKLM "${CLASSES}\*\shellex"
+  !insertmacro NoteMissingKey 0x004 HKLM "${CLASSES}\*\shellex\ContextMenuHandlers"
+  !insertmacro NoteMissingKey 0x010 HKLM "${CLASSES}\Directory"
+  !insertmacro NoteMissingKey 0x020 HKLM "${CLASSES}\Directory\shellex"
+  !insertmacro NoteMissingKey 0x040 HKLM "${CLASSES}\Directory\shellex\ContextMenuHandlers"
   !insertmacro NoteMissingKey 0x100 HKLM "${SHELL_EXTENSIONS}"
   !insertmacro NoteMissingKey 0x200 HKLM "${APPROVED}"
 !ifdef HAVE_X86
@@ -868,7 +969,7 @@ Section "Install"
   ${AndIf} ${FileExists} "$Was6\uninstall.exe"
     !insertmacro SameFolder $Was6 $INSTDIR
     ${If} $R0 != 1
-      DetailPrint "removing the earlier installation in $Was6"
+      ${Log} "removing the earlier installation in $Was6"
       Push $INSTDIR
       StrCpy $INSTDIR $Was6
       Call RemoveInstalledFiles
@@ -884,27 +985,190 @@ Section "Install"
   !insertmacro NotifyShell
   ; Never restarts Windows or ends Explorer itself: says so, and exits 3010.
   ${If} ${RebootFlag}
-    DetailPrint "Installed. Windows must restart to remove the earlier version that Explorer still holds."
+    ${Log} "Installed. Windows must restart to remove the earlier version that Explorer still holds."
     SetErrorLevel 3010
   ${EndIf}
 SectionEnd
 
-; The uninstaller's own file need not be removed here: NSIS runs a copy of
-; it from the temporary folder.
 !macro RemoveHandlerKey class
-  DeleteRegKey HKCR "${class}\shellex\ContextMenuHandlers\${HANDLER}"
+  DeleteRegKey HKLM "${CLASSES}\${class}\shellex\ContextMenuHandlers\${HANDLER}"
   ClearErrors
-  ReadRegStr $1 HKCR "${class}\shellex\ContextMenuHandlers\${HANDLER}" ""
+  ReadRegStr $1 HKLM "${CLASSES}\${class}\shellex\ContextMenuHandlers\${HANDLER}" ""
   ${IfNot} ${Errors}
-    DetailPrint "cannot remove HKCR\${class}\shellex\ContextMenuHandlers\${HANDLER}"
+    ${Log} "cannot remove HKLM\${CLASSES}\${class}\shellex\ContextMenuHandlers\${HANDLER}"
     StrCpy $Failed 1
   ${EndIf}
 !macroend
 
-; Everything but the class registration, which quillshell64reg removes.
-; Sets $Failed when a key stays; files in use are deleted at the next restart.
-Function un.RemoveKeysAndFiles
+Var Launcher        ; the process id of the uninstaller that started this copy, or ""
+Var LauncherProcess ; its handle
+
+; Started in its folder (the Uninstall key's commands, with _?=), the
+; uninstaller runs the removal in a copy of itself and exits with the copy's
+; exit code once the removal is done: whoever ran the command learns the
+; result then. (Started without _?=, NSIS's own copy runs it and the command
+; returns at once.) A running NSIS program keeps its own file open: the copy
+; tells this one the exit code in a file, waits for it to end, and only then
+; deletes its file and the folder, still holding the lock against an
+; installer started right after.
+Function un.onInit
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/LAUNCHER=" $Launcher
+  ${If} ${Errors}
+    StrCpy $Launcher ""
+    !insertmacro SameFolderIn "un." $EXEDIR $INSTDIR
+    ${If} $R0 == 1
+      Call un.RunCopy
+    ${EndIf}
+  ${Else}
+    ; Opened now, while it surely waits: its id cannot be taken by another process yet.
+    System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i $Launcher) p .s'
+    Pop $LauncherProcess
+  ${EndIf}
+  Call un.TakeLock
+  Call un.OpenLog
+FunctionEnd
+
+; Runs the copy from a folder of its own that only administrators and SYSTEM
+; may write (it runs elevated; the temporary folder of SYSTEM lets users add
+; files), waits for its exit code and quits with it.
+Function un.RunCopy
+  GetTempFileName $R1
+  Delete $R1
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r1, p 0) i .r0'
+  ; SECURITY_ATTRIBUTES: nLength, (padding), lpSecurityDescriptor, bInheritHandle
+  System::Call '*(i 24, i 0, p r1, i 0, i 0) p .r2'
+  System::Call 'kernel32::CreateDirectoryW(w R1, p r2) i .r0'
+  System::Free $2
+  System::Call 'kernel32::LocalFree(p r1)'
+  ${If} $0 <> 0
+    System::Call 'kernel32::CopyFileW(w "$EXEPATH", w "$R1\uninstall.exe", i 1) i .r0'
+  ${EndIf}
+  ${If} $0 <> 0
+    System::Call 'kernel32::GetCurrentProcessId() i .r3'
+    ${GetParameters} $2
+    System::Alloc 104  ; STARTUPINFOW, zeroed
+    Pop $5
+    System::Call '*$5(i 104)'
+    System::Alloc 24   ; PROCESS_INFORMATION
+    Pop $6
+    System::Call 'kernel32::CreateProcessW(p 0, w `"$R1\uninstall.exe" $2 /LAUNCHER=$3 _?=$INSTDIR`, p 0, p 0, i 0, i 0, p 0, p 0, p r5, p r6) i .r0'
+    System::Call '*$6(p .r7, p .r8)'
+    System::Free $5
+    System::Free $6
+  ${EndIf}
+  ${If} $0 = 0
+    MessageBox MB_ICONSTOP|MB_OK "The uninstaller cannot start its copy in $R1. Nothing was removed." /SD IDOK
+    Delete "$R1\uninstall.exe"
+    RMDir $R1
+    SetErrorLevel 3
+    Quit
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p r8)'
+  ${Do}
+    System::Call 'kernel32::WaitForSingleObject(p r7, i 100) i .r0'
+    ${If} $0 = 0
+      ; It has ended: its files can go.
+      System::Call 'kernel32::GetExitCodeProcess(p r7, *i .r1)'
+      !insertmacro DeleteWithRetries "$R1\uninstall.exe"
+      Delete "$R1\exit code"
+      RMDir $R1
+      ${Break}
+    ${EndIf}
+    ${If} ${FileExists} "$R1\exit code"
+      FileOpen $2 "$R1\exit code" r
+      FileRead $2 $1
+      FileClose $2
+      ${Break}
+    ${EndIf}
+  ${Loop}
+  System::Call 'kernel32::CloseHandle(p r7)'
+  SetErrorLevel $1
+  Quit
+FunctionEnd
+
+; After a removal that a launcher waits for: the exit code for it, then,
+; once it has ended, its file and the folder. This copy and its folder go at
+; the next restart, as NSIS does with its own copies (without asking for it).
+Function un.ReportToLauncher
+  Push $1
+  FileOpen $1 "$EXEDIR\exit code.new" w
+  FileWrite $1 $0
+  FileClose $1
+  Rename "$EXEDIR\exit code.new" "$EXEDIR\exit code"
+  System::Call 'kernel32::WaitForSingleObject(p $LauncherProcess, i 60000)'
+  System::Call 'kernel32::CloseHandle(p $LauncherProcess)'
+  Delete "$EXEDIR\exit code"
+  !insertmacro RemoveOrMoveAside "un." "$INSTDIR\uninstall.exe"
+  Call un.RemoveFolders
+  System::Call 'kernel32::MoveFileExW(w "$EXEPATH", p 0, i 4)'
+  System::Call 'kernel32::MoveFileExW(w "$EXEDIR", p 0, i 4)'
+  Pop $1
+FunctionEnd
+
+Function un.onUninstSuccess
+  GetErrorLevel $0
+  IntOp $0 $0 + 0
+  ${If} $0 < 0
+    StrCpy $0 0
+  ${EndIf}
+  ${Log} "exit code $0"
+  ${If} $Launcher != ""
+    Call un.ReportToLauncher
+  ${EndIf}
+FunctionEnd
+Function un.onUninstFailed
+  GetErrorLevel $0
+  ${Log} "exit code $0"
+FunctionEnd
+
+; Without its tool (deleted by hand, or lost), the class registration is
+; removed as the tool removes it: the server key, then the class key unless
+; it holds keys of somebody else's. Out: $0, 0 or "error".
+!macro RemoveClassKeys root
+  DeleteRegKey ${root} "${CLASSES}\CLSID\${CLSID}\InProcServer32"
+  DeleteRegKey /ifempty ${root} "${CLASSES}\CLSID\${CLSID}"
+  ClearErrors
+  EnumRegKey $1 ${root} "${CLASSES}\CLSID\${CLSID}\InProcServer32" 0
+  ${IfNot} ${Errors}
+    StrCpy $0 "error"
+  ${EndIf}
+!macroend
+!macro RemoveClass folder root what
+  StrCpy $0 0
+  ${If} ${FileExists} "${folder}\quillshell64reg.exe"
+    !insertmacro RunRegToolIn "un." "${folder}" "${folder}\quillshell.dll" "uninstall"
+  ${Else}
+    ${Log} "${folder}\quillshell64reg.exe is missing: removing the class registration${what} directly"
+    !insertmacro RemoveClassKeys ${root}
+  ${EndIf}
+  ${If} $0 != 0
+    ${Log} "the class registration${what} could not be removed. Exit code 3"
+    SetErrorLevel 3
+    Abort "the class registration${what} could not be removed"
+  ${EndIf}
+!macroend
+
+; Nothing is left but what a process holds, which goes at the next restart.
+; Whatever cannot be removed sets $Failed: then the Uninstall entry and the
+; uninstaller stay, so that running it again finishes the removal (each step
+; is done again harmlessly).
+Section "Uninstall"
+  SetRegView 64
   StrCpy $Failed 0
+  ; The class registration goes first: while it fails, nothing else is
+  ; touched. Without an x86 folder there is none in the 32-bit view.
+  !insertmacro RemoveClass "$INSTDIR" HKLM ""
+  ${If} ${FileExists} "$INSTDIR\x86\*.*"
+    !insertmacro RemoveClass "$INSTDIR\x86" HKLM32 " of the 32-bit view"
+  ${EndIf}
+
+  ; The package goes before the per-user step and the files it names.
+  Push remove
+  Call un.RunPackageTool
+  ReadRegDWORD $Created HKLM "${UNINSTALL_KEY}" "CreatedKeys"
+  IntOp $Created $Created + 0
   !insertmacro RemoveHandlerKey "*"
   !insertmacro RemoveHandlerKey "Directory"
   DeleteRegValue HKLM "${APPROVED}" "${CLSID}"
@@ -913,61 +1177,44 @@ Function un.RemoveKeysAndFiles
   ClearErrors
   ReadRegStr $1 HKLM "${APPROVED}" "${CLSID}"
   ${IfNot} ${Errors}
-    DetailPrint "cannot remove the value ${CLSID} of HKLM\${APPROVED}"
+    ${Log} "cannot remove the value ${CLSID} of HKLM\${APPROVED}"
     StrCpy $Failed 1
   ${EndIf}
   ClearErrors
   ReadRegStr $1 HKLM32 "${APPROVED}" "${CLSID}"
   ${IfNot} ${Errors}
-    DetailPrint "cannot remove the value ${CLSID} of HKLM\${APPROVED} (32-bit view)"
+    ${Log} "cannot remove the value ${CLSID} of HKLM\${APPROVED} (32-bit view)"
     StrCpy $Failed 1
   ${EndIf}
-
   DeleteRegValue HKLM "${RUN_KEY}" "${HANDLER}"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ClearErrors
-  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayName"
-  ${IfNot} ${Errors}
-    DetailPrint "cannot remove HKLM\${UNINSTALL_KEY}"
-    StrCpy $Failed 1
-  ${EndIf}
-
   Call un.RemoveInstalledFiles
-FunctionEnd
-
-Section "Uninstall"
-  SetRegView 64
-  ; The class registration goes first: while it fails, nothing else is
-  ; touched, so that running the uninstaller again can still finish the job.
-  !insertmacro RunRegTool "un." "$INSTDIR\quillshell.dll" "uninstall"
-  ${If} $0 != 0
-    DetailPrint "quillshell64reg.exe could not remove the class registration"
-    SetErrorLevel 3
-    Abort "quillshell64reg.exe could not remove the class registration"
-  ${EndIf}
-  ${If} ${FileExists} "$INSTDIR\x86\quillshell64reg.exe"
-    !insertmacro RunRegToolIn "un." "$INSTDIR\x86" "$INSTDIR\x86\quillshell.dll" "uninstall"
-    ${If} $0 != 0
-      DetailPrint "the x86 quillshell64reg.exe could not remove the class registration of the 32-bit view"
-      SetErrorLevel 3
-      Abort "the x86 quillshell64reg.exe could not remove the class registration of the 32-bit view"
+  !insertmacro NotifyShell
+  ; The Uninstall entry and the uninstaller go last, when all else went.
+  ${If} $Failed == 0
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ClearErrors
+    ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayName"
+    ${IfNot} ${Errors}
+      ${Log} "cannot remove HKLM\${UNINSTALL_KEY}"
+      StrCpy $Failed 1
     ${EndIf}
   ${EndIf}
-
-  ; The package goes before the per-user step and the files it names.
-  Push remove
-  Call un.RunPackageTool
-  ReadRegDWORD $Created HKLM "${UNINSTALL_KEY}" "CreatedKeys"
-  IntOp $Created $Created + 0
-  Call un.RemoveKeysAndFiles
-  !insertmacro NotifyShell
+  ; A launcher holds the uninstaller's file: it goes when the launcher has ended.
+  ${If} $Failed == 0
+  ${AndIf} $Launcher == ""
+    !insertmacro RemoveOrMoveAside "un." "$INSTDIR\uninstall.exe"
+    Call un.RemoveFolders
+  ${ElseIf} $Failed == 0
+    Call un.RemoveSubfolders
+  ${EndIf}
   ${If} $Failed == 1
+    ${Log} "Not everything could be removed: the Uninstall entry and the uninstaller stay; run it again."
     SetErrorLevel 4
-    Abort "some keys could not be removed"
+    Abort "not everything could be removed"
   ${EndIf}
   ; Never restarts Windows or ends Explorer itself: says so, and exits 3010.
   ${If} ${RebootFlag}
-    DetailPrint "Removed. quillshell.dll is still loaded (by Explorer); it and $INSTDIR go when Windows restarts."
+    ${Log} "Removed. quillshell.dll is still loaded (by Explorer); it and $INSTDIR go when Windows restarts."
     SetErrorLevel 3010
   ${EndIf}
 SectionEnd

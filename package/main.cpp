@@ -93,9 +93,30 @@ std::string Utf8(const std::wstring& text) {
     return bytes;
 }
 
+// The installer's log (UTF-16), which it names in QUILLSHELL_LOG while it runs
+// this program: PowerShell's answer in UTF-8, or else in the OEM code page.
+void AppendToSetupLog(const std::string& bytes) {
+    wchar_t path[MAX_PATH + 1];
+    const DWORD n = GetEnvironmentVariableW(L"QUILLSHELL_LOG", path, ARRAYSIZE(path));
+    if (n == 0 || n >= ARRAYSIZE(path) || bytes.empty()) return;
+    const int size = static_cast<int>(bytes.size());
+    UINT page = CP_UTF8;
+    int chars = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+    if (chars <= 0) chars = MultiByteToWideChar(page = CP_OEMCP, 0, bytes.data(), size, nullptr, 0);
+    if (chars <= 0) return;
+    std::wstring text(chars, L'\0');
+    MultiByteToWideChar(page, 0, bytes.data(), size, text.data(), chars);
+    Handle log;
+    log.h = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    if (log.h != INVALID_HANDLE_VALUE)
+        WriteFile(log.h, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
+}
+
 // To standard output (a GUI program has one when its starter passed a pipe, as
-// nsExec does) and to the log file of this account.
+// nsExec does), to the installer's log and to the log file of this account.
 void Write(const std::string& bytes) {
+    AppendToSetupLog(bytes);
     DWORD written = 0;
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);

@@ -21,7 +21,7 @@ MIN_OS = {"x64": "6.1.7601", "arm64": "10.0.22000"}
 NSIS_SUCCESS = [3010]
 NSIS_CODES = [(1, "cancelledByUser"), (2, "contactSupport"), (3, "invalidParameter"),
               (4, "contactSupport"), (5, "contactSupport"), (6, "systemNotSupported"),
-              (7, "alreadyInstalled")]
+              (7, "alreadyInstalled"), (8, "installInProgress"), (9, "invalidParameter"), (10, "downgrade")]
 MSI_CODES = [(1602, "cancelledByUser"), (1603, "contactSupport"), (1618, "installInProgress"),
              (1633, "systemNotSupported"), (1638, "alreadyInstalled"), (1641, "rebootInitiated")]
 
@@ -72,7 +72,7 @@ for arch in ("x64", "arm64"):
                    f"  MinimumOSVersion: {q(MIN_OS[arch])}\n"
                    "  Scope: machine\n  ElevationRequirement: elevatesSelf\n"
                    "  InstallerSwitches:\n    Silent: /S\n    SilentWithProgress: /S\n"
-                   "    InstallLocation: /D=<INSTALLPATH>\n"
+                   "    InstallLocation: /D=<INSTALLPATH>\n    Log: /LOG=<LOGPATH>\n"
                    + codes(NSIS_SUCCESS, NSIS_CODES) +
                    "  UpgradeBehavior: install\n  ProductCode: Quillshell\n"
                    "  AppsAndFeaturesEntries:\n  - DisplayName: Quillshell archive context menu\n"

@@ -159,15 +159,27 @@ install() { # [/D=...] : the folder words stay apart, so Wine passes them unquot
   win "$bin/quillshell-setup.exe" /S "$@"
 }
 
-# NSIS's uninstaller copies itself away and returns at once unless it is
-# started with _?=<folder>; started that way from a copy, it reports its exit
-# code and can still remove itself.
-uninstall() { # windows folder, unix folder
-  mkdir -p "$work/un"
-  cp "$2/uninstall.exe" "$work/un/uninstall.exe"
+# The Uninstall key's quiet command, run as a deployment tool runs it: its
+# exit code is the removal's, once the removal is done.
+uninstall() {
+  local - command program
+  set -f  # "_?=" is no pattern
+  win reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Quillshell' /v QuietUninstallString
+  command=$(tr -d '\r' <"$work/out" | sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
+  program=${command#\"} program=${program%%\"*}
+  [ -n "$program" ] || { fail "no QuietUninstallString"; return 1; }
   # shellcheck disable=SC2086
-  win "$(winpath "$work/un/uninstall.exe")" /S _?=$1
+  win "$program" ${command#\""$program"\"}  # the words stay apart: Wine passes them unquoted
+  local rc=$? i
+  # The program that ran the command goes a moment after it ended, under the lock.
+  for i in $(seq 50); do
+    { [ $rc != 0 ] && [ $rc != 194 ]; } || [ ! -f "$drive/$(echo "${program#C:\\}" | tr '\\' /)" ] && break
+    sleep 0.1
+  done
+  return $rc
 }
+# Another process that holds something (holder.exe) lets it go.
+release() { rm -f "$work/held-$1"; }
 
 make_samples() {
   mkdir -p "$drive/Work/Holiday Pictures" "$drive/Many"
@@ -219,11 +231,18 @@ headless() {
 files cannot be copied|3|/D=C:\Blocked\Quillshell|: >"$drive/Blocked"|rm "$drive/Blocked"
 class cannot be registered|4|/D=C:\Program Files\Quill_Shell Test|win "$bin/key_trap.exe" volatile "SOFTWARE\\Classes\\CLSID\\$CLSID"|win reg delete "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID" /f
 keys cannot be written|5|/D=C:\Program Files\Quill_Shell Test|win "$bin/key_trap.exe" volatile 'SOFTWARE\Classes\Directory'|win reg delete 'HKLM\SOFTWARE\Classes\Directory' /f
+another installer or uninstaller runs|8|/LOCKWAIT=1 /D=C:\Program Files\Quill_Shell Test|hold 'mutex:Global\Quillshell.Setup' busy|release busy
 ROWS
+  # Each run appends to one log; /LOG= names another file.
+  iconv -f UTF-16 -t UTF-8 "$drive"/windows/[Ll]ogs/Quillshell/quillshell-setup.log 2>&1 | tr -d '\r' >"$work/log"
+  expect_text "$work/log" "cannot write the handler keys" "the log of the failed runs"
+  expect_text "$work/log" "exit code 5" "the log of the failed runs"
 
   step "install silently into a folder with a space and an underscore"
-  install /D=C:\\Program Files\\Quill_Shell Test
+  install /LOG=C:\\setup-test.log /D=C:\\Program Files\\Quill_Shell Test
   expect_rc 0 $? "install"
+  iconv -f UTF-16 -t UTF-8 "$drive/setup-test.log" 2>&1 | tr -d '\r' >"$work/log"
+  expect_text "$work/log" "exit code 0" "the log named with /LOG="
   install /D=C:\\Program Files\\Quill_Shell Test
   expect_rc 0 $? "install again over the first installation"
   local folder="$drive/Program Files/Quill_Shell Test" f
@@ -282,15 +301,15 @@ ROWS
     sign_in $users
     expect_registrations "$what, after the next sign-in" "$where" "$version_0" "${later#-}" "$users"
   done <<'ROWS'
-NSIS as the signed-in administrator|22631|admin:ops|admin:ops|uninstall 'C:\Program Files\Quill_Shell Test' "$folder"; sign_in ops|install $here|ops|:|alice bob ops
-NSIS as SYSTEM (as deployment tools run it)|22631|SYSTEM|SYSTEM|uninstall 'C:\Program Files\Quill_Shell Test' "$folder"; run_as SYSTEM|install $here|-|:|alice bob ops
-NSIS with ops's credentials typed by alice|22631|admin:ops|admin:ops|uninstall 'C:\Program Files\Quill_Shell Test' "$folder"; sign_in alice; run_as ops|install $here|ops|:|alice bob ops
+NSIS as the signed-in administrator|22631|admin:ops|admin:ops|uninstall; sign_in ops|install $here|ops|:|alice bob ops
+NSIS as SYSTEM (as deployment tools run it)|22631|SYSTEM|SYSTEM|uninstall; run_as SYSTEM|install $here|-|:|alice bob ops
+NSIS with ops's credentials typed by alice|22631|admin:ops|admin:ops|uninstall; sign_in alice; run_as ops|install $here|ops|:|alice bob ops
 a user created after the installation|22631|admin:ops|admin:ops|:|users="$everyone carol"|alice bob ops|:|alice bob ops carol
-Windows 10, then an upgrade to Windows 11|22631|admin:ops|admin:ops|uninstall 'C:\Program Files\Quill_Shell Test' "$folder"; windows_build 19045|install $here|-|windows_build 22631|alice bob ops
+Windows 10, then an upgrade to Windows 11|22631|admin:ops|admin:ops|uninstall; windows_build 19045|install $here|-|windows_build 22631|alice bob ops
 the same version again|22631|admin:ops|admin:ops|:|install $here|ops|:|alice bob ops
 a failed deprovisioning|22631|admin:ops|admin:ops|printf 'refuse\tRemove-AppxProvisionedPackage\n' >>"$model"|install $here|ops|:|alice bob ops
 into another folder, with an apostrophe|22631|admin:ops|admin:ops|:|where="${there#/D=}\\Modern"; install $there|ops|:|alice bob ops
-removal|22631|admin:ops|admin:ops|:|uninstall "${there#/D=}" "$drive/Program Files/O'Brien's Tools"|-|:|-
+removal|22631|admin:ops|admin:ops|:|uninstall|-|:|-
 ROWS
   model_as admin:ops admin:ops
   install $here
@@ -466,7 +485,7 @@ ROWS
   rm -rf "$stand"
   win reg delete 'HKCU\Software\Osmund' /f
   windows_build 22631
-  uninstall 'C:\Program Files\Quillshell' "$folder"
+  uninstall
   expect_rc 0 $? "uninstall"
   [ -z "$(grep -E '^(registered|staged|provisioned)	' "$model")" ] || { fail "uninstall: the package stays"; show "$model"; }
   windows_build "$original_build"
@@ -480,6 +499,27 @@ ROWS
   expect_rc 0 $? "x86 host after uninstall"
   expect_text "$work/out" 'no context-menu handler found' "x86 host after uninstall"
   expect_snapshot before "uninstall"
+
+  step "a removal that cannot finish keeps its entry and uninstaller, and run again it finishes"
+  while IFS='|' read -r what code make undo; do
+    install
+    eval "$make"
+    uninstall
+    expect_rc "$code" $? "$what"
+    eval "$undo"
+    if [ "$code" != 0 ]; then
+      [ -f "$folder/uninstall.exe" ] || fail "$what: the uninstaller is gone"
+      uninstall
+      expect_rc 0 $? "$what, run again"
+    fi
+    pending
+    expect_no_text "$work/pending" 'Files\Quillshell\' "$what: files of the folder scheduled for the restart"
+    expect_snapshot before "$what"
+  done <<'ROWS'
+the registration tools are missing|0|rm "$folder/quillshell64reg.exe" "$folder/x86/quillshell64reg.exe"|:
+a value cannot be removed|4|win "$bin/key_trap.exe" deny 'SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'|win "$bin/key_trap.exe" allow 'SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+a file can be neither deleted nor moved aside|4|hold "open:C:\\Program Files\\Quillshell\\Modern\\quillshell-modern.msix" locked|release locked; sleep 0.3
+ROWS
 }
 
 # Explorer keeps the DLL loaded for as long as it likes; holder.exe plays it.
@@ -579,6 +619,7 @@ files cannot be written|3|mkdir -p "$folder/quillshell64reg.exe.new/x"|rm -r "$f
 class cannot be registered|4|win "$bin/key_trap.exe" deny "$class"|win "$bin/key_trap.exe" allow "$class"
 the 32-bit view's class cannot be registered|4|win "$bin/key_trap.exe" deny "$class32"|win "$bin/key_trap.exe" allow "$class32"
 keys cannot be written|5|win "$bin/key_trap.exe" deny "$approved"|win "$bin/key_trap.exe" allow "$approved"
+a newer version is installed|10|win reg add "$uninstall_key" /v DisplayVersion /d 99.0 /f|win reg add "$uninstall_key" /v DisplayVersion /d 1.0 /f
 ROWS
   pending
   expect_no_text "$work/pending" 'quillshell' "failed upgrades: nothing scheduled for the restart"
@@ -599,7 +640,7 @@ ROWS
   hold "$dir\\x86\\quillshell.dll" dialog x86
   rm -rf "$stand"
   win reg delete 'HKCU\Software\Osmund' /f
-  uninstall "$dir" "$folder"
+  uninstall
   expect_rc $((3010 % 256)) $? "uninstall while held (3010 modulo 256)"
   host list 'C:\Work\Photos.zip'
   expect_rc 0 $? "after removal"
@@ -632,7 +673,7 @@ ROWS
   step "removed again, and restarted: nothing is left"
   rm -rf "$stand"
   win reg delete 'HKCU\Software\Osmund' /f
-  uninstall "$dir" "$folder"
+  uninstall
   expect_rc 0 $? "uninstall"
   restart
   [ ! -e "$folder" ] || { fail "the folder survived the restart"; ls "$folder"; }
@@ -929,7 +970,7 @@ msi() {
   msiexec /i "$(winpath "$this")" /qn
   expect_rc 67 $? "the MSI over the NSIS installation"
   [ -z "$(msi_entries)" ] || fail "the MSI over the NSIS installation: Uninstall entries '$(msi_entries)'"
-  uninstall 'C:\Program Files\Quillshell' "$folder"
+  uninstall
   expect_rc 0 $? "NSIS uninstall"
 
   step "INSTALLDIR= moves the folder; where provisioning is refused, each user's sign-in registers the package"

@@ -38,7 +38,7 @@ def prop(msi, name):
 
 
 # The exit codes each installer documents (README) and what winget must make of them.
-nsis = {1, 2, 3, 4, 5, 6, 7}
+nsis = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}
 msi_codes = {1602, 1603, 1618, 1633, 1638, 1641}
 seen = set()
 for i in docs.get("installer", {}).get("Installers", []):
@@ -60,6 +60,7 @@ for i in docs.get("installer", {}).get("Installers", []):
     arp = (i.get("AppsAndFeaturesEntries") or [{}])[0]
     if kind == "nullsoft":
         if switches.get("Silent") != "/S" or switches.get("InstallLocation") != "/D=<INSTALLPATH>" \
+                or switches.get("Log") != "/LOG=<LOGPATH>" \
                 or i.get("InstallerSuccessCodes") != [3010] or codes != nsis \
                 or i.get("ProductCode") != "Quillshell" or arp.get("ProductCode") != "Quillshell":
             faults.append(f"{what}: switches, success codes (3010), exit codes {sorted(codes)} or product code")
