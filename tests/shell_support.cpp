@@ -207,15 +207,6 @@ std::wstring Scratch::Folder(const std::wstring& relative) {
     return path;
 }
 
-std::wstring ShownText(const std::wstring& text) {
-    std::wstring shown;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'&' && ++i == text.size()) break;
-        shown += text[i];
-    }
-    return shown;
-}
-
 std::vector<MenuEntry> ReadMenu(HMENU menu) {
     std::vector<MenuEntry> entries;
     const int count = GetMenuItemCount(menu);
@@ -250,20 +241,6 @@ HMENU HostMenu(int count) {
 
 // --- the Windows 11 menu's command ---
 
-IShellItemArray* ShellItems(const std::vector<std::wstring>& paths) {
-    std::vector<PIDLIST_ABSOLUTE> lists;
-    for (const std::wstring& path : paths) {
-        PIDLIST_ABSOLUTE pidl = nullptr;
-        if (SUCCEEDED(SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr))) lists.push_back(pidl);
-    }
-    IShellItemArray* items = nullptr;
-    if (lists.size() == paths.size() && !lists.empty())
-        SHCreateShellItemArrayFromIDLists(static_cast<UINT>(lists.size()),
-                                          const_cast<PCIDLIST_ABSOLUTE_ARRAY>(lists.data()), &items);
-    for (PIDLIST_ABSOLUTE pidl : lists) CoTaskMemFree(pidl);
-    return items;
-}
-
 namespace {
 
 // One item of a TestItemArray.
@@ -288,28 +265,6 @@ private:
     std::wstring m_path;
     SFGAOF m_attributes;
 };
-
-// What Explorer asks of every command, the root included.
-CommandItem Describe(IExplorerCommand* command, IShellItemArray* items, HRESULT* hr) {
-    CommandItem item;
-    LPWSTR text = nullptr;
-    auto note = [&](HRESULT result) {
-        if (FAILED(result) && SUCCEEDED(*hr)) *hr = result;
-    };
-    HRESULT state = command->GetState(items, FALSE, &item.state);
-    if (state == E_PENDING) state = command->GetState(items, TRUE, &item.state);  // Explorer asks again, off its thread
-    note(state);
-    note(command->GetFlags(&item.flags));
-    note(command->GetTitle(items, &text));
-    item.title = ShownText(TakeString(text));  // Explorer makes a menu item of it
-    text = nullptr;
-    note(command->GetIcon(items, &text));
-    item.icon = TakeString(text);
-    text = nullptr;
-    if (SUCCEEDED(command->GetToolTip(items, &text))) item.toolTip = TakeString(text);
-    note(command->GetCanonicalName(&item.name));
-    return item;
-}
 
 // The subcommand at `index` of a root that was asked for its state.
 IExplorerCommand* SubCommandAt(IExplorerCommand* root, size_t index) {
@@ -365,25 +320,7 @@ IExplorerCommand* CreateCommand() {
     return command;
 }
 
-CommandMenu RightClickCommand(IShellItemArray* items) {
-    CommandMenu menu;
-    IExplorerCommand* root = CreateCommand();
-    if (!root) {
-        menu.hr = E_FAIL;
-        return menu;
-    }
-    menu.root = Describe(root, items, &menu.hr);
-    IEnumExplorerCommand* children = nullptr;
-    HRESULT hr = root->EnumSubCommands(&children);
-    if (FAILED(hr) && SUCCEEDED(menu.hr)) menu.hr = hr;
-    for (IExplorerCommand* child = nullptr; children && children->Next(1, &child, nullptr) == S_OK;) {
-        menu.items.push_back(Describe(child, items, &menu.hr));
-        child->Release();
-    }
-    if (children) children->Release();
-    root->Release();
-    return menu;
-}
+CommandMenu RightClickCommand(IShellItemArray* items) { return AskCommandMenu(CreateCommand(), items); }
 
 HRESULT InvokeCommandAt(IShellItemArray* items, size_t index, IUnknown* site, IUnknown* ownSite) {
     IExplorerCommand* root = CreateCommand();
@@ -393,9 +330,7 @@ HRESULT InvokeCommandAt(IShellItemArray* items, size_t index, IUnknown* site, IU
     root->GetState(items, TRUE, &state);
     HRESULT hr = E_INVALIDARG;
     if (IExplorerCommand* child = SubCommandAt(root, index)) {
-        if (ownSite) IUnknown_SetSite(child, ownSite);
-        hr = child->Invoke(items, nullptr);
-        IUnknown_SetSite(child, nullptr);
+        hr = InvokeSubCommand(child, items, ownSite);
         child->Release();
     }
     IUnknown_SetSite(root, nullptr);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "com_object.h"
+#include "command_menu.h"
 
 // A fresh handler from the loaded DLL's class factory, as IContextMenu.
 IContextMenu* CreateHandler();
@@ -88,10 +89,6 @@ private:
     std::wstring m_dir;
 };
 
-// A menu item's text as the menu shows it: "&&" is "&", a single "&" only
-// marks the next letter as the shortcut.
-std::wstring ShownText(const std::wstring& text);
-
 struct MenuEntry {
     bool separator = false;
     std::wstring caption;  // as shown
@@ -107,10 +104,6 @@ std::vector<MenuEntry> ReadMenu(HMENU menu);
 HMENU HostMenu(int count);
 
 // --- the Windows 11 menu's command (quillshell-modern.dll) ---
-
-// The shell's own item array for existing items, made from their ID lists as
-// Explorer makes it.
-IShellItemArray* ShellItems(const std::vector<std::wstring>& paths);
 
 // An item array of our own, as large as wanted: item i (path pathOf(i), every
 // item with the same attributes) is made when it is asked for, and counted.
@@ -143,39 +136,14 @@ private:
     DWORD m_made = 0, m_highest = 0;
 };
 
-// What Windows 11 Explorer asks of the command for one right-click.
-struct CommandItem {
-    std::wstring title, toolTip, icon;
-    EXPCMDSTATE state = ECS_HIDDEN;
-    EXPCMDFLAGS flags = ECF_DEFAULT;
-    GUID name{};
-};
-struct CommandMenu {
-    HRESULT hr = S_OK;  // the first call that failed, or S_OK
-    CommandItem root;
-    std::vector<CommandItem> items;  // the subcommands, in order
-};
 // A fresh root from the loaded DLL's class factory, as IExplorerCommand.
 IExplorerCommand* CreateCommand();
-// Create, GetFlags, GetState (again with fOkToBeSlow after E_PENDING),
-// GetTitle, GetIcon, then EnumSubCommands and each subcommand's GetTitle,
-// GetIcon, GetToolTip, GetState with the array, GetFlags, GetCanonicalName.
+// A fresh root asked as AskCommandMenu asks it.
 CommandMenu RightClickCommand(IShellItemArray* items);
 // A click on the subcommand at `index`: the root with `site` set asked for its
 // state and subcommands, then the subcommand (with `ownSite`, when given)
 // invoked with the array.
 HRESULT InvokeCommandAt(IShellItemArray* items, size_t index, IUnknown* site = nullptr, IUnknown* ownSite = nullptr);
-
-// A site of the kind Explorer sets: its IOleWindow gives `window`.
-class TestSite final : public ComObject<IOleWindow, IID_IOleWindow> {
-public:
-    explicit TestSite(HWND window) : m_window(window) {}
-    STDMETHODIMP GetWindow(HWND* window) override { *window = m_window; return S_OK; }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-
-private:
-    HWND m_window;
-};
 
 // This thread's DPI awareness (Windows 10 1607 and later); the earlier one, or
 // null where the system cannot set it.
