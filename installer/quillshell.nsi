@@ -35,6 +35,7 @@
 ;   5 the handler keys could not be written, 6 ARM64 Windows and an installer
 ;   built without the ARM64 files (nothing written),
 ;   7 the Windows Installer package of quillshell is installed (nothing written),
+;   9 the folder exists and others than administrators may change it (nothing written),
 ;   3010 done, but a file Explorer still holds goes only when Windows restarts.
 ; The Windows 11 package's registration never fails the installation: the
 ; classic menu is there without it; the log holds every PowerShell command
@@ -598,6 +599,7 @@ FunctionEnd
 !macroend
 
 !include x64.nsh
+!include "${__FILEDIR__}\folder.nsh"
 
 ; A folder's full, long form, so that two names of one folder compare equal:
 ; 8.3 names, doubled, trailing or "." parts all name the same folder as its
@@ -734,6 +736,7 @@ Section "Install"
   ${IfNot} ${FileExists} "$INSTDIR\*.*"
     StrCpy $FolderMade 1
   ${EndIf}
+  Call PrepareFolder  ; exit 9 for a folder others may write; a new one admin-only
   SetOutPath "$INSTDIR"
   ; The folder as Windows names it, however /D= spelt it: the keys name it so.
   StrCpy $R0 $INSTDIR

@@ -3,7 +3,9 @@
 // beside quillshell-modern.msix and acts on those two. Each step is one
 // PowerShell command of its own, so one failure skips nothing else; each
 // command line and PowerShell's answer go to standard output (the NSIS log)
-// and to quillshell-package.log in the account's temporary folder.
+// and to quillshell-package.log: that of "machine" and "remove", which run
+// elevated or as SYSTEM, in %WINDIR%\Logs\Quillshell; that of "user" and
+// "sign-in" in the temporary folder of the account that runs them.
 //
 //   quillshell-package.exe machine   remove every registration and provisioning
 //                                    of Quillshell.Modern (any version and
@@ -93,18 +95,39 @@ std::string Utf8(const std::wstring& text) {
     return bytes;
 }
 
+const wchar_t kLogName[] = L"quillshell-package.log";
+std::wstring g_log;  // "" for none
+
+// The machine-wide steps' log, where administrators look and only they can
+// write: the system's temporary folder lets every user add files, and a link
+// planted there under our name would turn the system's writes onto another
+// file. (GetSystemWindowsDirectoryW: never a Terminal Server user's own copy.)
+std::wstring MachineLog() {
+    wchar_t windows[MAX_PATH];
+    const UINT n = GetSystemWindowsDirectoryW(windows, ARRAYSIZE(windows));
+    if (n == 0 || n >= ARRAYSIZE(windows)) return L"";
+    std::wstring folder = std::wstring(windows, n) + L"\\Logs";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    folder += L"\\Quillshell";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\" + kLogName;
+}
+
+std::wstring UserLog() {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(ARRAYSIZE(temp), temp);
+    return n == 0 || n >= ARRAYSIZE(temp) ? L"" : std::wstring(temp, n) + kLogName;
+}
+
 // To standard output (a GUI program has one when its starter passed a pipe, as
-// nsExec does) and to the log file of this account.
+// nsExec does) and to the log file.
 void Write(const std::string& bytes) {
     DWORD written = 0;
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(ARRAYSIZE(temp), temp);
-    if (n == 0 || n >= ARRAYSIZE(temp)) return;
+    if (g_log.empty()) return;
     Handle log;
-    log.h = CreateFileW((std::wstring(temp) + L"quillshell-package.log").c_str(), FILE_APPEND_DATA,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    log.h = CreateFileW(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (log.h != INVALID_HANDLE_VALUE) WriteFile(log.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 void Log(const std::wstring& line) { Write(Utf8(line + L"\r\n")); }
@@ -266,6 +289,7 @@ int Remove() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command, int) {
     std::wstring mode = command ? command : L"";
     while (!mode.empty() && mode.back() == L' ') mode.pop_back();
+    g_log = mode == L"machine" || mode == L"remove" ? MachineLog() : UserLog();
     g_folder = Folder();
     g_package = g_folder + L"\\quillshell-modern.msix";
     int (*step)() = mode == L"machine" ? Machine : mode == L"user" ? User : mode == L"sign-in" ? SignIn
