@@ -893,8 +893,8 @@ msi() {
   msiexec /i "$(winpath "$this")" /qn
   expect_rc 0 $? "msiexec /i"
   # The system's steps log where only administrators write, not in its Temp.
-  expect_text "$drive/windows/Logs/Quillshell/quillshell-package.log" 'provision: Add-AppxProvisionedPackage' "MSI: the system's log"
-  expect_no_text "$drive/windows/Logs/Quillshell/quillshell-package.log" 'register for this account' "MSI: the system's log"
+  expect_text "$drive/windows/logs/Quillshell/quillshell-package.log" 'provision: Add-AppxProvisionedPackage' "MSI: the system's log"
+  expect_no_text "$drive/windows/logs/Quillshell/quillshell-package.log" 'register for this account' "MSI: the system's log"
   # Outside Program Files, INSTALLDIR gets a protected ACL that lets only
   # SYSTEM and Administrators write (Windows Installer 5; Wine's msi sets none).
   msiinfo export "$this" MsiLockPermissionsEx | tr -d '\r' | awk -F'\t' '$2 == "INSTALLDIR" && $3 == "CreateFolder" { print $4 }' >"$work/lock"
