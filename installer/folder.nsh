@@ -27,8 +27,8 @@
 !define INHERIT_ONLY_ACE 0x08
 
 ; Whether a SID string names an administrator: SYSTEM, Administrators,
-; TrustedInstaller, or the account that runs this installer, which is one
-; (it runs elevated; Wine names that account the owner of every file).
+; TrustedInstaller, or the account that runs this installer while its
+; Administrators membership is in force (Wine names it the owner of every file).
 ; In: $R5 the SID; out: $R5 1 or 0.
 Function FolderIsAdminSid
   ${If} $R5 == "S-1-5-18"
@@ -137,7 +137,8 @@ done:
   Pop $0
 FunctionEnd
 
-; The SID of the account this process runs as. Out: $R6.
+; The SID of the account this process runs as, "" unless it is an
+; administrator now (elevated). Out: $R6.
 Function FolderOwnSid
   Push $0
   Push $1
@@ -145,7 +146,18 @@ Function FolderOwnSid
   Push $R4
   Push $R5
   StrCpy $R6 ""
-  System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r0) i .r1'  ; TOKEN_QUERY
+  StrCpy $1 0
+  System::Call 'advapi32::ConvertStringSidToSidW(w "S-1-5-32-544", *p .r2) i .r0'
+  ${If} $0 <> 0
+    System::Call 'advapi32::CheckTokenMembership(p 0, p r2, *i .r1) i .r0'
+    ${If} $0 = 0
+      StrCpy $1 0
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p r2)'
+  ${EndIf}
+  ${If} $1 <> 0
+    System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r0) i .r1'  ; TOKEN_QUERY
+  ${EndIf}
   ${If} $1 <> 0
     System::Alloc 512
     Pop $2

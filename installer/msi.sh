@@ -83,6 +83,10 @@ msibuild "$work/package.msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequenc
 for a in PackageRemoveOnRollback PackageMachineOnRollback; do
   msibuild "$work/package.msi" -q "UPDATE \`CustomAction\` SET \`Type\` = 3410 WHERE \`Action\` = '$a'"
 done
+# quillshell.wxs's CheckFolderAccess: 2 is a program of the Binary table, run
+# at once (as whoever installs), its exit code checked.
+msibuild "$work/package.msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) \
+  VALUES ('CheckFolderAccess', 2, 'PackageTool', 'check-folder [INSTALLDIR]')"
 # The x64 and the Arm64 package of one version are two products of one
 # upgrade code: the upgrade row includes its own version
 # (msidbUpgradeAttributesVersionMaxInclusive, 0x200), so that either replaces

@@ -889,6 +889,15 @@ msi() {
   expect_ours_as_before "the ARM64 package installed and removed on ARM64 Windows"
   windows_build 22631
 
+  # A program custom action's exit code other than 0 fails the installation:
+  # 1603 from Windows ("Custom Action Return Values"), 1627 (here 91) from Wine.
+  step "into a folder every user may change it refuses and writes nothing"
+  win "$bin/key_trap.exe" open-folder 'C:\Shared Tools'
+  msiexec /i "$(winpath "$this")" /qn 'INSTALLDIR=C:\Shared Tools'
+  expect_rc 91 $? "the MSI into a folder every user may change"
+  rmdir "$drive/Shared Tools" || fail "the MSI wrote into C:\Shared Tools"
+  expect_ours_as_before "the MSI refused a folder every user may change"
+
   step "msiexec /i installs $version silently into the default folder; a click works"
   msiexec /i "$(winpath "$this")" /qn
   expect_rc 0 $? "msiexec /i"
