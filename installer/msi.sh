@@ -83,6 +83,10 @@ msibuild "$work/package.msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequenc
 for a in PackageRemoveOnRollback PackageMachineOnRollback; do
   msibuild "$work/package.msi" -q "UPDATE \`CustomAction\` SET \`Type\` = 3410 WHERE \`Action\` = '$a'"
 done
+# quillshell.wxs's CheckFolderAccess: 2 is a program of the Binary table, run
+# at once (as whoever installs), its exit code checked.
+msibuild "$work/package.msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) \
+  VALUES ('CheckFolderAccess', 2, 'PackageTool', 'check-folder [INSTALLDIR]')"
 # The x64 and the Arm64 package of one version are two products of one
 # upgrade code: the upgrade row includes its own version
 # (msidbUpgradeAttributesVersionMaxInclusive, 0x200), so that either replaces
@@ -93,6 +97,17 @@ done
 msibuild "$work/package.msi" -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
 msibuild "$work/package.msi" -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) \
   VALUES ('{5B42E06D-0876-433F-B81B-401D69884B19}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+# A folder outside Program Files gets Program Files' ACL (installer/folder.nsh
+# holds it), protected from what its parent lets others do: Windows Installer
+# 5 sets it on INSTALLDIR, made or found, in CreateFolders, before any file is
+# written ("MsiLockPermissionsEx Table"). In Program Files the folder keeps
+# what Program Files passes on. wixl writes no such table.
+acl=$(sed -n 's/^!define FOLDER_ACL "\(.*\)"$/\1/p' "$(dirname "$wxs")/folder.nsh")
+[ -n "$acl" ] || { echo "msi.sh: no FOLDER_ACL in folder.nsh" >&2; exit 1; }
+printf '%s\t%s\t%s\t%s\t%s\r\n' MsiLockPermissionsEx LockObject Table SDDLText Condition s72 s72 s32 s0 S255 \
+  MsiLockPermissionsEx MsiLockPermissionsEx '' '' '' InstallFolder INSTALLDIR CreateFolder "$acl" \
+  'NOT (INSTALLDIR ~<< ProgramFiles64Folder)' | sed 's/\t\t\t\r$/\r/' >"$work/MsiLockPermissionsEx.idt"
+msibuild "$work/package.msi" -i "$work/MsiLockPermissionsEx.idt"
 # The package code names one package: derived from the package's bytes with
 # a fixed code in place, then set.
 msibuild "$work/package.msi" -s "Quillshell $version" "Osmund" "$platform;1033" "{00000000-0000-0000-0000-000000000000}"

@@ -44,6 +44,7 @@
 ;   built without the ARM64 files (nothing written),
 ;   7 the Windows Installer package of quillshell is installed (nothing written),
 ;   8 another Quillshell installer or uninstaller is still running (nothing written),
+;   9 the folder exists and others than administrators may change it (nothing written),
 ;   10 a newer version is installed (nothing written),
 ;   3010 done, but a file Explorer still holds goes only when Windows restarts.
 ; The Windows 11 package's registration never fails the installation: the
@@ -674,6 +675,7 @@ FunctionEnd
 !macroend
 
 !include x64.nsh
+!include "${__FILEDIR__}\folder.nsh"
 
 ; A folder's full, long form, so that two names of one folder compare equal:
 ; 8.3 names, doubled, trailing or "." parts all name the same folder as its
@@ -835,6 +837,7 @@ Section "Install"
   ${IfNot} ${FileExists} "$INSTDIR\*.*"
     StrCpy $FolderMade 1
   ${EndIf}
+  Call PrepareFolder  ; exit 9 for a folder others may write; a new one admin-only
   SetOutPath "$INSTDIR"
   ; The folder as Windows names it, however /D= spelt it: the keys name it so.
   StrCpy $R0 $INSTDIR

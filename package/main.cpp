@@ -3,7 +3,9 @@
 // beside quillshell-modern.msix and acts on those two. Each step is one
 // PowerShell command of its own, so one failure skips nothing else; each
 // command line and PowerShell's answer go to standard output (the NSIS log)
-// and to quillshell-package.log in the account's temporary folder.
+// and to quillshell-package.log: that of "machine" and "remove", which run
+// elevated or as SYSTEM, in %WINDIR%\Logs\Quillshell; that of "user" and
+// "sign-in" in the temporary folder of the account that runs them.
 //
 //   quillshell-package.exe machine   remove every registration and provisioning
 //                                    of Quillshell.Modern (any version and
@@ -16,12 +18,20 @@
 //                                    at every sign-in (HKLM Run), it reads two
 //                                    registry values and ends when that is so
 //   quillshell-package.exe remove    deprovision it, remove it for all users
+//   quillshell-package.exe check-folder <folder>
+//                                    exit 9 when the folder, or its Modern,
+//                                    Modern\Assets or x86 folder, exists and
+//                                    others than administrators may change it
+//                                    (the MSI's refusal; installer/folder.nsh
+//                                    holds the same rule for the NSIS installer)
 //
 // Windows 10 (build below 22000) gets no PowerShell call: its Explorer has no
 // menu for packages. Exit codes: 0 done (or nothing to do), 1 a step failed
 // (the log says which), 2 an unknown command, 3 no package beside the program.
 #include <windows.h>
+#include <aclapi.h>
 #include <objbase.h>
+#include <sddl.h>
 
 #include <string>
 
@@ -113,19 +123,41 @@ void AppendToSetupLog(const std::string& bytes) {
         WriteFile(log.h, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
 }
 
+
+const wchar_t kLogName[] = L"quillshell-package.log";
+std::wstring g_log;  // "" for none
+
+// The machine-wide steps' log, where administrators look and only they can
+// write: the system's temporary folder lets every user add files, and a link
+// planted there under our name would turn the system's writes onto another
+// file. (GetSystemWindowsDirectoryW: never a Terminal Server user's own copy.)
+std::wstring MachineLog() {
+    wchar_t windows[MAX_PATH];
+    const UINT n = GetSystemWindowsDirectoryW(windows, ARRAYSIZE(windows));
+    if (n == 0 || n >= ARRAYSIZE(windows)) return L"";
+    std::wstring folder = std::wstring(windows, n) + L"\\Logs";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    folder += L"\\Quillshell";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\" + kLogName;
+}
+
+std::wstring UserLog() {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(ARRAYSIZE(temp), temp);
+    return n == 0 || n >= ARRAYSIZE(temp) ? L"" : std::wstring(temp, n) + kLogName;
+}
+
 // To standard output (a GUI program has one when its starter passed a pipe, as
-// nsExec does), to the installer's log and to the log file of this account.
+// nsExec does), to the installer's log and to the log file.
 void Write(const std::string& bytes) {
     AppendToSetupLog(bytes);
     DWORD written = 0;
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(ARRAYSIZE(temp), temp);
-    if (n == 0 || n >= ARRAYSIZE(temp)) return;
+    if (g_log.empty()) return;
     Handle log;
-    log.h = CreateFileW((std::wstring(temp) + L"quillshell-package.log").c_str(), FILE_APPEND_DATA,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    log.h = CreateFileW(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (log.h != INVALID_HANDLE_VALUE) WriteFile(log.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 void Log(const std::wstring& line) { Write(Utf8(line + L"\r\n")); }
@@ -282,11 +314,96 @@ int Remove() {
     return ok ? 0 : 1;
 }
 
+std::wstring SidText(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text)) return L"?";
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+// SYSTEM, Administrators, TrustedInstaller, or the account that runs this
+// when it is an administrator (Wine names it the owner of every file).
+bool IsAdministrator(const std::wstring& sid, const std::wstring& self) {
+    return sid == L"S-1-5-18" || sid == L"S-1-5-32-544" || sid == self ||
+           sid == L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+}
+
+// Who other than an administrator may change a folder: its owner, or an
+// allow entry that applies to the folder itself with a right that changes it
+// or what it holds ("File Security and Access Rights"); "" for nobody.
+std::wstring Writer(const std::wstring& folder, const std::wstring& self) {
+    const DWORD kWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
+                          FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL | GENERIC_WRITE;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    const DWORD error = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
+                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                              nullptr, &dacl, nullptr, &sd);
+    if (error != ERROR_SUCCESS) return L"(its ACL cannot be read: error " + std::to_wstring(error) + L")";
+    std::wstring writer;
+    if (!IsAdministrator(SidText(owner), self)) writer = SidText(owner) + L" (the owner)";
+    else if (!dacl) writer = L"everybody (no ACL)";
+    for (DWORD i = 0; writer.empty() && dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
+        // ACCESS_ALLOWED_CALLBACK_ACE has the same layout.
+        const BYTE type = ace->Header.AceType;
+        if ((type != ACCESS_ALLOWED_ACE_TYPE && type != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) ||
+            (ace->Header.AceFlags & INHERIT_ONLY_ACE) || !(ace->Mask & kWrites))
+            continue;
+        const std::wstring sid = SidText(&ace->SidStart);
+        if (!IsAdministrator(sid, self)) writer = sid;
+    }
+    LocalFree(sd);
+    return writer;
+}
+
+// This account's SID while its Administrators membership is in force: not
+// that of a standard user whose installation an administrator let elevate.
+std::wstring OwnSid() {
+    PSID admins = nullptr;
+    BOOL member = FALSE;
+    const bool administrator = ConvertStringSidToSidW(L"S-1-5-32-544", &admins) &&
+                               CheckTokenMembership(nullptr, admins, &member) && member;
+    if (admins) LocalFree(admins);
+    if (!administrator) return L"";
+    Handle token;
+    alignas(TOKEN_USER) BYTE buffer[512];
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token.h) ||
+        !GetTokenInformation(token.h, TokenUser, buffer, sizeof(buffer), &size))
+        return L"";
+    return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+int CheckFolder(std::wstring folder) {
+    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'"')) folder.pop_back();
+    if (!folder.empty() && folder.front() == L'"') folder.erase(0, 1);
+    const std::wstring self = OwnSid();
+    for (const wchar_t* sub : {L"", L"\\Modern", L"\\Modern\\Assets", L"\\x86"}) {
+        const std::wstring path = folder + sub;
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        const std::wstring writer = Writer(path, self);
+        if (!writer.empty()) {
+            Log(path + L" may be changed by " + writer + L", not only by administrators: nothing is installed");
+            return 9;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command, int) {
     std::wstring mode = command ? command : L"";
     while (!mode.empty() && mode.back() == L' ') mode.pop_back();
+    // Run by Windows Installer as whoever installs (maybe SYSTEM): no log file.
+    const std::wstring kCheck = L"check-folder ";
+    if (mode.compare(0, kCheck.size(), kCheck) == 0) return CheckFolder(mode.substr(kCheck.size()));
+    g_log = mode == L"machine" || mode == L"remove" ? MachineLog() : UserLog();
     g_folder = Folder();
     g_package = g_folder + L"\\quillshell-modern.msix";
     int (*step)() = mode == L"machine" ? Machine : mode == L"user" ? User : mode == L"sign-in" ? SignIn

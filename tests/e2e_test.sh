@@ -232,6 +232,7 @@ files cannot be copied|3|/D=C:\Blocked\Quillshell|: >"$drive/Blocked"|rm "$drive
 class cannot be registered|4|/D=C:\Program Files\Quill_Shell Test|win "$bin/key_trap.exe" volatile "SOFTWARE\\Classes\\CLSID\\$CLSID"|win reg delete "HKLM\\SOFTWARE\\Classes\\CLSID\\$CLSID" /f
 keys cannot be written|5|/D=C:\Program Files\Quill_Shell Test|win "$bin/key_trap.exe" volatile 'SOFTWARE\Classes\Directory'|win reg delete 'HKLM\SOFTWARE\Classes\Directory' /f
 another installer or uninstaller runs|8|/LOCKWAIT=1 /D=C:\Program Files\Quill_Shell Test|hold 'mutex:Global\Quillshell.Setup' busy|release busy
+a folder every user may change|9|/D=C:\Shared Tools|win "$bin/key_trap.exe" open-folder 'C:\Shared Tools'|rmdir "$drive/Shared Tools" || fail "written into C:\Shared Tools"
 ROWS
   # Each run appends to one log; /LOG= names another file.
   iconv -f UTF-16 -t UTF-8 "$drive"/windows/[Ll]ogs/Quillshell/quillshell-setup.log 2>&1 | tr -d '\r' >"$work/log"
@@ -254,6 +255,16 @@ ROWS
     expect_text "$work/out" 'C:\Program Files\Quill_Shell Test' "$1: install location"
   }
   expect_whole_installation "install again"
+  # (Wine keeps no ACL of files: it shows one made of the Unix mode, whose
+  # "others" bits stand for Everyone.)
+  step "a folder made outside Program Files: nobody but administrators may change it"
+  install /D=C:\\Quill Elsewhere\\Quillshell
+  expect_rc 0 $? "install outside Program Files"
+  install /D=C:\\Quill Elsewhere\\Quillshell
+  expect_rc 0 $? "install again into the folder it made"
+  win "$bin/key_trap.exe" acl 'C:\Quill Elsewhere\Quillshell'
+  expect_text "$work/out" 'D:' "the ACL of the folder made outside Program Files"
+  expect_no_text "$work/out" ';WD)' "the folder made outside Program Files"
 
   step "the same folder by other names: an installation over it keeps it whole"
   local short make dest
@@ -919,9 +930,25 @@ msi() {
   expect_ours_as_before "the ARM64 package installed and removed on ARM64 Windows"
   windows_build 22631
 
+  # A program custom action's exit code other than 0 fails the installation:
+  # 1603 from Windows ("Custom Action Return Values"), 1627 (here 91) from Wine.
+  step "into a folder every user may change it refuses and writes nothing"
+  win "$bin/key_trap.exe" open-folder 'C:\Shared Tools'
+  msiexec /i "$(winpath "$this")" /qn 'INSTALLDIR=C:\Shared Tools'
+  expect_rc 91 $? "the MSI into a folder every user may change"
+  rmdir "$drive/Shared Tools" || fail "the MSI wrote into C:\Shared Tools"
+  expect_ours_as_before "the MSI refused a folder every user may change"
+
   step "msiexec /i installs $version silently into the default folder; a click works"
   msiexec /i "$(winpath "$this")" /qn
   expect_rc 0 $? "msiexec /i"
+  # The system's steps log where only administrators write, not in its Temp.
+  expect_text "$drive/windows/logs/Quillshell/quillshell-package.log" 'provision: Add-AppxProvisionedPackage' "MSI: the system's log"
+  expect_no_text "$drive/windows/logs/Quillshell/quillshell-package.log" 'register for this account' "MSI: the system's log"
+  # Outside Program Files, INSTALLDIR gets a protected ACL that lets only
+  # SYSTEM and Administrators write (Windows Installer 5; Wine's msi sets none).
+  msiinfo export "$this" MsiLockPermissionsEx | tr -d '\r' | awk -F'\t' '$2 == "INSTALLDIR" && $3 == "CreateFolder" { print $4 }' >"$work/lock"
+  grep -qE '^D:PAI(\(A;OICI;(FA;;;(SY|BA)|0x1200a9;;;[^)]*)\))+$' "$work/lock" || { fail "MSI: INSTALLDIR's ACL"; show "$work/lock"; }
   folder="$drive/Program Files/Quillshell"
   for f in quillshell.dll quillshell64reg.exe x86/quillshell.dll x86/quillshell64reg.exe; do
     cmp -s "$build/stage/$f" "$folder/$f" || fail "MSI: $f not installed"

@@ -4,9 +4,16 @@
 //             keys that quillshell64reg and the installer write beneath it
 //   deny      denies everyone writing to the existing key (values, subkeys)
 //   allow     gives everyone full access again
+// key_trap open-folder|acl <folder>
+//   open-folder  makes the folder (if missing) and lets everyone change it, as
+//                a folder made in C:\ lets every user modify what it holds
+//   acl          prints the folder's owner and DACL in SDDL
 // Exit codes: 0 done, 1 the key could not be made or changed, 2 usage.
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdio>
 
 #include <string>
 
@@ -51,6 +58,33 @@ bool SetAccess(const wchar_t* path, bool denyWrites) {
     return ok;
 }
 
+bool OpenFolder(const wchar_t* path) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    CreateDirectoryW(path, nullptr);
+    const bool ok = ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &sd,
+                                                                         nullptr) &&
+                    GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted) &&
+                    SetNamedSecurityInfoW(const_cast<wchar_t*>(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                          nullptr, acl, nullptr) == ERROR_SUCCESS;
+    if (sd) LocalFree(sd);
+    return ok;
+}
+
+bool PrintAcl(const wchar_t* path) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    wchar_t* text = nullptr;
+    const bool ok = GetNamedSecurityInfoW(path, SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, &sd) ==
+                        ERROR_SUCCESS &&
+                    ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr);
+    if (ok) std::printf("%ls\n", text);
+    if (text) LocalFree(text);
+    if (sd) LocalFree(sd);
+    return ok;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -61,6 +95,10 @@ int wmain(int argc, wchar_t** argv) {
         ok = MakeVolatile(argv[2]);
     else if (mode == L"deny" || mode == L"allow")
         ok = SetAccess(argv[2], mode == L"deny");
+    else if (mode == L"open-folder")
+        ok = OpenFolder(argv[2]);
+    else if (mode == L"acl")
+        ok = PrintAcl(argv[2]);
     else
         return 2;
     return ok ? 0 : 1;
