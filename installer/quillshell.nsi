@@ -598,9 +598,13 @@ FunctionEnd
 ; NSIS ends the installation itself when a file cannot be written out (a full
 ; disk): that failure is rolled back too.
 Function .onInstFailed
+  GetErrorLevel $0
   ${If} $RolledBack != 1
     ${Log} "the installation failed; putting back what was there"
     Call RollBack
+  ${EndIf}
+  ; -1: no exit code chosen, so NSIS stopped by itself (at a file it could not write).
+  ${If} $0 == -1
     SetErrorLevel 3
   ${EndIf}
   GetErrorLevel $0
