@@ -3,8 +3,9 @@
 ; change what lies there.
 ;   PrepareFolder   refuses (exit 9, nothing written) an existing $INSTDIR, or
 ;                   one of its Modern, Modern\Assets and x86 folders, that
-;                   others than administrators may write; makes a missing
-;                   one, outside Program Files with Program Files' ACL
+;                   others than administrators may write, and one that they
+;                   may move aside through a folder above it; makes a
+;                   missing one, outside Program Files with Program Files' ACL
 ; Needs LogicLib and the System plugin; calls CanonicalFolder.
 
 ; What Program Files passes to a folder made in it: SYSTEM and Administrators
@@ -23,6 +24,11 @@
 ; FILE_WRITE_ATTRIBUTES, DELETE, WRITE_DAC, WRITE_OWNER, GENERIC_ALL and
 ; GENERIC_WRITE ("File Security and Access Rights").
 !define FOLDER_WRITE_RIGHTS 0x500D0156
+; Rights on a folder above that let someone move the folder below aside and
+; put another in its place: DELETE (of itself; a folder moves with what it
+; holds), FILE_DELETE_CHILD (of what it holds), and WRITE_DAC, WRITE_OWNER
+; and GENERIC_ALL, which give the others.
+!define FOLDER_MOVE_RIGHTS 0x100D0040
 !define SE_FILE_OBJECT 1
 !define INHERIT_ONLY_ACE 0x08
 
@@ -57,9 +63,10 @@ FunctionEnd
 
 ; Who other than an administrator may change a folder: its owner (who may
 ; always rewrite the ACL) or the SID of an allow entry that applies to the
-; folder itself with any write right. Deny entries are not weighed: they
-; only ever make a folder refused that Windows would protect.
-; In: $R0 the folder, $R6 this account's SID; out: $R0, "" for nobody.
+; folder itself with any of the rights given. Deny entries are not weighed:
+; they only ever make a folder refused that Windows would protect.
+; In: $R0 the folder, $R6 this account's SID, $R7 the rights; out: $R0, ""
+; for nobody.
 Function FolderWriter
   Push $0
   Push $1
@@ -108,7 +115,7 @@ Function FolderWriter
       ${Continue}
     ${EndIf}
     IntOp $R3 $R3 & ${INHERIT_ONLY_ACE}
-    IntOp $0 $0 & ${FOLDER_WRITE_RIGHTS}
+    IntOp $0 $0 & $R7
     ${If} $R3 <> 0
     ${OrIf} $0 = 0
       ${Continue}
@@ -280,20 +287,58 @@ Function FolderCreate
   Pop $1
 FunctionEnd
 
+; Ends the installation with exit code 9: others than administrators may
+; change ${folder} ($R0 says how).
+!macro FolderRefuse folder
+  ${Log} "${folder} $R0, not only by administrators: nothing was installed. Exit code 9"
+  MessageBox MB_ICONSTOP|MB_OK "${folder} $R0, not only by administrators. Explorer of every user would load what they put there, so nothing was installed: choose another folder, or one that only administrators may change." /SD IDOK
+  SetErrorLevel 9
+  Abort
+!macroend
+
 ; Ends the installation with exit code 9 when others than administrators
 ; may change $R1<sub>, if that exists.
 !macro FolderRefuseWritable sub
   ${If} ${FileExists} "$R1${sub}\*.*"
     StrCpy $R0 "$R1${sub}"
+    StrCpy $R7 ${FOLDER_WRITE_RIGHTS}
     Call FolderWriter
     ${If} $R0 != ""
-      DetailPrint "$R1${sub} may be changed by $R0, not only by administrators: nothing was installed"
-      MessageBox MB_ICONSTOP|MB_OK "Others than administrators may change the files in $R1${sub} ($R0). Explorer of every user would load what they put there, so nothing was installed: choose another folder, or one that only administrators may change." /SD IDOK
-      SetErrorLevel 9
-      Abort
+      StrCpy $R0 "may be changed by $R0"
+      !insertmacro FolderRefuse "$R1${sub}"
     ${EndIf}
   ${EndIf}
 !macroend
+
+; Ends the installation with exit code 9 when others than administrators may
+; move $R1, or a folder above it, aside (and put another in its place): the
+; folders above that exist, up to the drive's root.
+Function FolderRefuseMovable
+  Push $R2
+  StrCpy $R2 $R1
+  ${Do}
+    ${GetParent} $R2 $R2
+    ${If} $R2 == ""
+      ${Break}
+    ${EndIf}
+    ${If} ${FileExists} "$R2\*.*"
+      ; ("C:" names the current folder of drive C:, "C:\" its root)
+      StrLen $R0 $R2
+      ${If} $R0 = 2
+        StrCpy $R0 "$R2\"
+      ${Else}
+        StrCpy $R0 $R2
+      ${EndIf}
+      StrCpy $R7 ${FOLDER_MOVE_RIGHTS}
+      Call FolderWriter
+      ${If} $R0 != ""
+        StrCpy $R0 "may be moved aside, with what it holds, through $R2 by $R0"
+        !insertmacro FolderRefuse "$R1"
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  Pop $R2
+FunctionEnd
 
 ; Before anything is written: $INSTDIR made, or refused with exit 9.
 Function PrepareFolder
@@ -301,11 +346,14 @@ Function PrepareFolder
   Push $R0
   Push $R1
   Push $R6
+  Push $R7
   StrCpy $R0 $INSTDIR
   Call CanonicalFolder
+  Call FolderOwnSid
+  StrCpy $R1 $R0
+  Call FolderRefuseMovable
+  StrCpy $R0 $R1
   ${If} ${FileExists} "$R0\*.*"
-    Call FolderOwnSid
-    StrCpy $R1 $R0
     !insertmacro FolderRefuseWritable ""
     !insertmacro FolderRefuseWritable "\Modern"
     !insertmacro FolderRefuseWritable "\Modern\Assets"
@@ -318,6 +366,7 @@ Function PrepareFolder
       Abort
     ${EndIf}
   ${EndIf}
+  Pop $R7
   Pop $R6
   Pop $R1
   Pop $R0

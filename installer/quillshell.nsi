@@ -44,7 +44,8 @@
 ;   built without the ARM64 files (nothing written),
 ;   7 the Windows Installer package of quillshell is installed (nothing written),
 ;   8 another Quillshell installer or uninstaller is still running (nothing written),
-;   9 the folder exists and others than administrators may change it (nothing written),
+;   9 others than administrators may change the folder, or move it aside
+;     through a folder above it (nothing written),
 ;   10 a newer version is installed (nothing written),
 ;   3010 done, but a file Explorer still holds goes only when Windows restarts.
 ; The Windows 11 package's registration never fails the installation: the

@@ -21,7 +21,9 @@
 //   quillshell-package.exe check-folder <folder>
 //                                    exit 9 when the folder, or its Modern,
 //                                    Modern\Assets or x86 folder, exists and
-//                                    others than administrators may change it
+//                                    others than administrators may change it,
+//                                    or may move it aside through a folder
+//                                    above it
 //                                    (the MSI's refusal; installer/folder.nsh
 //                                    holds the same rule for the NSIS installer)
 //
@@ -329,12 +331,18 @@ bool IsAdministrator(const std::wstring& sid, const std::wstring& self) {
            sid == L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 }
 
-// Who other than an administrator may change a folder: its owner, or an
-// allow entry that applies to the folder itself with a right that changes it
-// or what it holds ("File Security and Access Rights"); "" for nobody.
-std::wstring Writer(const std::wstring& folder, const std::wstring& self) {
-    const DWORD kWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
-                          FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL | GENERIC_WRITE;
+// Rights that change a folder or what it holds ("File Security and Access
+// Rights").
+constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
+                               FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL | GENERIC_WRITE;
+// Rights on a folder above that let someone move the folder below aside and
+// put another in its place: DELETE (of itself, with what it holds),
+// FILE_DELETE_CHILD (of what it holds), and those that give them.
+constexpr DWORD kMoveRights = DELETE | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+
+// Who other than an administrator holds any of `rights` on a folder: its
+// owner, or an allow entry that applies to the folder itself; "" for nobody.
+std::wstring Writer(const std::wstring& folder, const std::wstring& self, DWORD rights) {
     PSECURITY_DESCRIPTOR sd = nullptr;
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -351,7 +359,7 @@ std::wstring Writer(const std::wstring& folder, const std::wstring& self) {
         // ACCESS_ALLOWED_CALLBACK_ACE has the same layout.
         const BYTE type = ace->Header.AceType;
         if ((type != ACCESS_ALLOWED_ACE_TYPE && type != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) ||
-            (ace->Header.AceFlags & INHERIT_ONLY_ACE) || !(ace->Mask & kWrites))
+            (ace->Header.AceFlags & INHERIT_ONLY_ACE) || !(ace->Mask & rights))
             continue;
         const std::wstring sid = SidText(&ace->SidStart);
         if (!IsAdministrator(sid, self)) writer = sid;
@@ -378,19 +386,35 @@ std::wstring OwnSid() {
     return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
 }
 
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// 9 when others than administrators may change the folder or its subfolders,
+// or move it aside through a folder above it (those that exist, up to the
+// drive's root), else 0.
 int CheckFolder(std::wstring folder) {
     while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'"')) folder.pop_back();
     if (!folder.empty() && folder.front() == L'"') folder.erase(0, 1);
     const std::wstring self = OwnSid();
+    const auto refuse = [&](const std::wstring& how) {
+        Log(folder + how + L", not only by administrators: nothing is installed");
+        return 9;
+    };
+    for (size_t end = folder.find_last_of(L'\\'); end != std::wstring::npos && end > 1;
+         end = folder.find_last_of(L'\\', end - 1)) {
+        // ("C:" names the current folder of drive C:, "C:\" its root)
+        const std::wstring above = folder.substr(0, folder[end - 1] == L':' ? end + 1 : end);
+        if (!IsFolder(above)) continue;
+        const std::wstring writer = Writer(above, self, kMoveRights);
+        if (!writer.empty()) return refuse(L" may be moved aside, with what it holds, through " + above + L" by " + writer);
+    }
     for (const wchar_t* sub : {L"", L"\\Modern", L"\\Modern\\Assets", L"\\x86"}) {
         const std::wstring path = folder + sub;
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        const std::wstring writer = Writer(path, self);
-        if (!writer.empty()) {
-            Log(path + L" may be changed by " + writer + L", not only by administrators: nothing is installed");
-            return 9;
-        }
+        if (!IsFolder(path)) continue;
+        const std::wstring writer = Writer(path, self, kWriteRights);
+        if (!writer.empty()) return refuse(std::wstring(sub) + L" may be changed by " + writer);
     }
     return 0;
 }

@@ -233,6 +233,7 @@ class cannot be registered|4|/D=C:\Program Files\Quill_Shell Test|win "$bin/key_
 keys cannot be written|5|/D=C:\Program Files\Quill_Shell Test|win "$bin/key_trap.exe" volatile 'SOFTWARE\Classes\Directory'|win reg delete 'HKLM\SOFTWARE\Classes\Directory' /f
 another installer or uninstaller runs|8|/LOCKWAIT=1 /D=C:\Program Files\Quill_Shell Test|hold 'mutex:Global\Quillshell.Setup' busy|release busy
 a folder every user may change|9|/D=C:\Shared Tools|win "$bin/key_trap.exe" open-folder 'C:\Shared Tools'|rmdir "$drive/Shared Tools" || fail "written into C:\Shared Tools"
+a folder inside one every user may change|9|/D=C:\Shared Tools\Quillshell|win "$bin/key_trap.exe" open-folder 'C:\Shared Tools'|rmdir "$drive/Shared Tools" || fail "written into C:\Shared Tools"
 ROWS
   # Each run appends to one log; /LOG= names another file.
   iconv -f UTF-16 -t UTF-8 "$drive"/windows/[Ll]ogs/Quillshell/quillshell-setup.log 2>&1 | tr -d '\r' >"$work/log"
@@ -932,12 +933,14 @@ msi() {
 
   # A program custom action's exit code other than 0 fails the installation:
   # 1603 from Windows ("Custom Action Return Values"), 1627 (here 91) from Wine.
-  step "into a folder every user may change it refuses and writes nothing"
-  win "$bin/key_trap.exe" open-folder 'C:\Shared Tools'
-  msiexec /i "$(winpath "$this")" /qn 'INSTALLDIR=C:\Shared Tools'
-  expect_rc 91 $? "the MSI into a folder every user may change"
-  rmdir "$drive/Shared Tools" || fail "the MSI wrote into C:\Shared Tools"
-  expect_ours_as_before "the MSI refused a folder every user may change"
+  step "into a folder every user may change, or one inside it, it refuses and writes nothing"
+  for f in 'C:\Shared Tools' 'C:\Shared Tools\Quillshell'; do
+    win "$bin/key_trap.exe" open-folder 'C:\Shared Tools'
+    msiexec /i "$(winpath "$this")" /qn "INSTALLDIR=$f"
+    expect_rc 91 $? "the MSI into $f"
+    rmdir "$drive/Shared Tools" || fail "the MSI wrote into C:\Shared Tools"
+    expect_ours_as_before "the MSI refused $f"
+  done
 
   step "msiexec /i installs $version silently into the default folder; a click works"
   msiexec /i "$(winpath "$this")" /qn
