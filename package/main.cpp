@@ -24,8 +24,7 @@
 //                                    others than administrators may change it,
 //                                    or may move it aside through a folder
 //                                    above it
-//                                    (the MSI's refusal; installer/folder.nsh
-//                                    holds the same rule for the NSIS installer)
+//                                    (the refusal of both installers)
 //
 // Windows 10 (build below 22000) gets no PowerShell call: its Explorer has no
 // menu for packages. Exit codes: 0 done (or nothing to do), 1 a step failed
@@ -124,7 +123,6 @@ void AppendToSetupLog(const std::string& bytes) {
     if (log.h != INVALID_HANDLE_VALUE)
         WriteFile(log.h, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
 }
-
 
 const wchar_t kLogName[] = L"quillshell-package.log";
 std::wstring g_log;  // "" for none
